@@ -1,0 +1,5 @@
+// The floor of start-up cost: a program that does nothing.
+int main()
+{
+	return 0;
+}
