@@ -26,13 +26,7 @@ done
 
 cmake --build "$build" --target firstshell firstshell-floor >/dev/null
 cd "$build"
-if readelf -l firstshell | grep -q INTERP; then
-	link=dynamic
-elif readelf -h firstshell | grep -q 'DYN'; then
-	link=static-pie
-else
-	link=static
-fi
+link=$(sed -n 's/^FIRSTSHELL_LINK:INTERNAL=//p' CMakeCache.txt)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
