@@ -1,23 +1,29 @@
+// SPDX-License-Identifier: ISC
+//
 // firstshell: print the first entry of the list of valid user shells.
 //
-// Which entries count, and where the list comes from, is the C library's
-// business: the program asks once and reports what it is given.
-
-#include <cstdio>
+// Which entries the list holds, and where it comes from, is the C library's
+// business: the program asks it and reports what it is given.
 
 #include <err.h>
+#include <stdio.h>
 #include <unistd.h>
 
 int main()
 {
-	const char *shell = getusershell();
+	// Only an absolute path can be a login shell. glibc and the BSDs return
+	// nothing else, so this is one call there; musl returns the file's
+	// lines as they stand, comments and blank lines among them.
+	const char *shell;
+	while ((shell = getusershell()) != nullptr && shell[0] != '/')
+		continue;
 	if (shell == nullptr)
 		errx(1, "no valid user shells");
 
 	// puts only fills the buffer: a write error may first show at the flush
 	// or at the close, and fclose does both. Closing also keeps exit from
 	// trying the write again after it failed.
-	if (std::puts(shell) == EOF || std::fclose(stdout) == EOF)
+	if (puts(shell) == EOF || fclose(stdout) == EOF)
 		err(1, "write error");
 	return 0;
 }
