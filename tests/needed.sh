@@ -30,6 +30,10 @@ static*)
 	;;
 dynamic)
 	[ -n "$needed" ] || fail "linked dynamically, yet needs nothing"
+	case $headers in
+	*INTERP*) ;;
+	*) fail "linked dynamically, yet has no program interpreter" ;;
+	esac
 	for lib in $needed; do
 		case $lib in
 		libc.so* | libc.musl* | ld-linux*) ;;
