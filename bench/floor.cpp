@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: ISC
+//
 // The floor of start-up cost: a program that does nothing.
 int main()
 {

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
+#
 # usage: firstshell.sh PROGRAM CASE
 #
 # Runs one behaviour of PROGRAM against the real C library reading a real

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
+#
 # usage: install.sh CMAKE BUILD SOURCE CASE
 #
 # Installs the build in BUILD into a temporary folder, with cmake --install,

@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
+#
 # usage: needed.sh PROGRAM LINK
 #
 # Checks that PROGRAM, linked as LINK says (static-pie, static or dynamic),
