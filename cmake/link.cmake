@@ -26,11 +26,9 @@ function(firstshell_links var compile link static)
 		LINK_OPTIONS ${link}
 		COPY_FILE ${out})
 	if(linked AND static)
-		set(headers INTERP)
-		if(CMAKE_READELF)
-			execute_process(COMMAND ${CMAKE_READELF} -l -d ${out}
-				OUTPUT_VARIABLE headers ERROR_QUIET)
-		endif()
+		# What readelf cannot read counts as not static.
+		execute_process(COMMAND ${CMAKE_READELF} -l -d ${out}
+			OUTPUT_VARIABLE headers ERROR_QUIET)
 		if(NOT headers MATCHES "LOAD" OR headers MATCHES "INTERP|NEEDED")
 			set(linked FALSE)
 		endif()
@@ -55,7 +53,7 @@ if(FIRSTSHELL_STATIC)
 		if(NOT FIRSTSHELL_LINKS_STATIC)
 			message(FATAL_ERROR "firstshell: FIRSTSHELL_STATIC is "
 				"on, but this toolchain links no static binary "
-				"(is the C library's static archive installed?)")
+				"(are the C library's static archive and readelf here?)")
 		endif()
 		set(FIRSTSHELL_LINK static)
 		target_link_options(firstshell_build INTERFACE -static)
