@@ -17,7 +17,6 @@ no options and reads no input; when the list has no absolute path or the line
 cannot be written, it says so on standard error and exits 1.")
 set(CPACK_PACKAGE_VENDOR "the firstshell authors")
 set(CPACK_PACKAGE_CONTACT "${FIRSTSHELL_MAINTAINER}")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 
 # What a package carries beyond what cmake --install installs is added to
