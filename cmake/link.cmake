@@ -2,20 +2,20 @@
 #
 # How firstshell is linked. By default against the system's C library, so that
 # the program reports the list as the library installed on the system reads
-# it, its fixes included. FIRSTSHELL_STATIC asks for a binary that loads
-# nothing at run time: a static PIE, to keep address-space randomisation, or
-# else a plain static one. Sets FIRSTSHELL_LINK to dynamic, static-pie or
-# static, and puts the options on the firstshell_build target.
+# it, its fixes included; as a PIE when hardened. FIRSTSHELL_STATIC asks for a
+# binary that loads nothing at run time: a static PIE, to keep address-space
+# randomisation, or else a plain static one. Sets FIRSTSHELL_LINK to dynamic,
+# static-pie or static, and puts the options on the firstshell_build target.
 
 if(NOT CMAKE_READELF)
 	find_program(CMAKE_READELF readelf)
 endif()
 
-# firstshell_links(VAR COMPILE_FLAGS LINK_OPTIONS STATIC): whether the program
-# compiles and links so. A static link must also come out static: a compiler
-# driver may take a static flag and still write in a program interpreter, as
-# musl-gcc does with -static-pie.
-function(firstshell_links var compile link static)
+# firstshell_links(VAR COMPILE_FLAGS LINK_OPTIONS LINK): whether the program
+# compiles and links so, with the hardening's link options. A static link must
+# also come out as LINK says: a compiler driver may take -static-pie and still
+# write in a program interpreter, as musl-gcc does.
+function(firstshell_links var compile link kind)
 	if(DEFINED ${var})
 		return()
 	endif()
@@ -23,13 +23,16 @@ function(firstshell_links var compile link static)
 	try_compile(linked ${CMAKE_BINARY_DIR}/CMakeFiles/${var}
 		SOURCES ${PROJECT_SOURCE_DIR}/src/firstshell.cpp
 		COMPILE_DEFINITIONS ${compile}
-		LINK_OPTIONS ${link}
+		LINK_OPTIONS ${link} ${FIRSTSHELL_HARDEN_LINK}
 		COPY_FILE ${out})
-	if(linked AND static)
+	if(linked AND kind MATCHES "^static")
 		# What readelf cannot read counts as not static.
-		execute_process(COMMAND ${CMAKE_READELF} -l -d ${out}
+		execute_process(COMMAND ${CMAKE_READELF} -h -l -d ${out}
 			OUTPUT_VARIABLE headers ERROR_QUIET)
 		if(NOT headers MATCHES "LOAD" OR headers MATCHES "INTERP|NEEDED")
+			set(linked FALSE)
+		elseif(kind STREQUAL "static-pie" AND
+			NOT headers MATCHES "Type: +DYN")
 			set(linked FALSE)
 		endif()
 	endif()
@@ -43,13 +46,13 @@ if(FIRSTSHELL_STATIC)
 			"libraries; FIRSTSHELL_STATIC and FIRSTSHELL_SANITIZE "
 			"do not go together")
 	endif()
-	firstshell_links(FIRSTSHELL_LINKS_STATIC_PIE -fPIE -static-pie TRUE)
+	firstshell_links(FIRSTSHELL_LINKS_STATIC_PIE -fPIE -static-pie static-pie)
 	if(FIRSTSHELL_LINKS_STATIC_PIE)
 		set(FIRSTSHELL_LINK static-pie)
 		target_compile_options(firstshell_build INTERFACE -fPIE)
 		target_link_options(firstshell_build INTERFACE -static-pie)
 	else()
-		firstshell_links(FIRSTSHELL_LINKS_STATIC "" -static TRUE)
+		firstshell_links(FIRSTSHELL_LINKS_STATIC "" -static static)
 		if(NOT FIRSTSHELL_LINKS_STATIC)
 			message(FATAL_ERROR "firstshell: FIRSTSHELL_STATIC is "
 				"on, but this toolchain links no static binary "
@@ -58,12 +61,21 @@ if(FIRSTSHELL_STATIC)
 		set(FIRSTSHELL_LINK static)
 		target_link_options(firstshell_build INTERFACE -static)
 	endif()
-elseif(NOT APPLE)
-	# The program calls nothing in the C++ runtime: the process should
-	# load the C library alone.
-	firstshell_links(FIRSTSHELL_LINKS_AS_NEEDED "" -Wl,--as-needed FALSE)
-	if(FIRSTSHELL_LINKS_AS_NEEDED)
-		target_link_options(firstshell_build INTERFACE -Wl,--as-needed)
+else()
+	if(FIRSTSHELL_HARDEN)
+		include(CheckPIESupported)
+		check_pie_supported(LANGUAGES CXX)
+		set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+	endif()
+	if(NOT APPLE)
+		# The program calls nothing in the C++ runtime: the process
+		# should load the C library alone.
+		firstshell_links(FIRSTSHELL_LINKS_AS_NEEDED "" -Wl,--as-needed
+			dynamic)
+		if(FIRSTSHELL_LINKS_AS_NEEDED)
+			target_link_options(firstshell_build INTERFACE
+				-Wl,--as-needed)
+		endif()
 	endif()
 endif()
 # Kept in the cache so that the tests and the benchmark know what they run.

@@ -1,17 +1,56 @@
 # SPDX-License-Identifier: ISC
 #
-# Builds firstshell against musl instead of the system's C library, through
-# the musl-gcc wrapper (Debian: musl-tools):
+# Builds firstshell against musl instead of the system's C library
+# (Debian: musl-dev), for the processor CMAKE_SYSTEM_PROCESSOR names, this
+# machine's unless a cross toolchain file has set it:
 #
 #   cmake -S . -B build-musl -DCMAKE_TOOLCHAIN_FILE=cmake/musl.cmake
 #
-# The wrapper gives the compiler musl's headers and no C++ library's, which
-# is all the program needs: it includes the C library's headers alone, and
-# links nothing of the C++ runtime.
+# The compiler is GCC's C driver with musl's specs, as in musl-gcc: musl's
+# headers and no C++ library's, which is all the program needs, since it
+# includes the C library's headers alone and links nothing of the C++
+# runtime. A second specs file makes -static-pie link a static PIE, with
+# musl's rcrt1.o and no program interpreter; musl's own specs link it as a
+# dynamic program.
 
-find_program(FIRSTSHELL_MUSL_GCC NAMES musl-gcc)
-if(NOT FIRSTSHELL_MUSL_GCC)
-	message(FATAL_ERROR "firstshell: musl-gcc not found; install musl's "
-		"tools (Debian: apt-get install musl-tools)")
+if(CMAKE_SYSTEM_PROCESSOR)
+	set(arch ${CMAKE_SYSTEM_PROCESSOR})
+else()
+	set(arch ${CMAKE_HOST_SYSTEM_PROCESSOR})
 endif()
-set(CMAKE_CXX_COMPILER ${FIRSTSHELL_MUSL_GCC})
+find_file(FIRSTSHELL_MUSL_SPECS musl-gcc.specs
+	PATHS /usr/lib/${arch}-linux-musl /usr/lib/musl/lib
+		/usr/local/musl/lib
+	NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+# A cross compiler and its binutils are named for their target alone. CMake
+# takes the binutils' names from a C++ compiler's, not from this one's.
+if(arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
+	find_program(FIRSTSHELL_MUSL_CC NAMES ${arch}-linux-gnu-gcc gcc)
+	find_program(CMAKE_STRIP NAMES ${arch}-linux-gnu-strip strip)
+	set(install "apt-get install musl-dev")
+else()
+	find_program(FIRSTSHELL_MUSL_CC NAMES ${arch}-linux-gnu-gcc)
+	find_program(CMAKE_STRIP NAMES ${arch}-linux-gnu-strip)
+	set(install "${FIRSTSHELL_MUSL_INSTALL}")
+endif()
+if(NOT FIRSTSHELL_MUSL_SPECS OR NOT FIRSTSHELL_MUSL_CC)
+	message(FATAL_ERROR "firstshell: musl or GCC for ${arch} not found; "
+		"install them (Debian: ${install})")
+endif()
+get_filename_component(lib ${FIRSTSHELL_MUSL_SPECS} DIRECTORY)
+
+set(static_pie ${CMAKE_BINARY_DIR}/musl-static-pie.specs)
+file(WRITE ${static_pie} "\
+%rename startfile musl_startfile
+%rename link musl_link
+
+*startfile:
+%{static-pie:${lib}/rcrt1.o ${lib}/crti.o crtbeginS.o%s;:%(musl_startfile)}
+
+*link:
+%{static-pie:-static -pie --no-dynamic-linker -z text -nostdlib;:%(musl_link)}
+")
+
+set(CMAKE_CXX_COMPILER ${FIRSTSHELL_MUSL_CC})
+set(CMAKE_CXX_FLAGS_INIT
+	"-specs=${FIRSTSHELL_MUSL_SPECS} -specs=${static_pie}")
