@@ -17,7 +17,6 @@ no options and reads no input; when the list has no absolute path or the line
 cannot be written, it says so on standard error and exits 1.")
 set(CPACK_PACKAGE_VENDOR "the firstshell authors")
 set(CPACK_PACKAGE_CONTACT "${FIRSTSHELL_MAINTAINER}")
-set(CPACK_STRIP_FILES ON)
 
 # What a package carries beyond what cmake --install installs is added to
 # the staged tree by stage.cmake, from what is made here.
@@ -25,6 +24,8 @@ set(pkg ${PROJECT_BINARY_DIR}/package)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/stage.cmake)
 set(CPACK_FIRSTSHELL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_FIRSTSHELL_PACKAGE_DIR ${pkg})
+set(CPACK_FIRSTSHELL_STRIP ${CMAKE_STRIP})
+set(CPACK_FIRSTSHELL_BINDIR ${CMAKE_INSTALL_BINDIR})
 set(CPACK_FIRSTSHELL_MANDIR ${CMAKE_INSTALL_MANDIR})
 set(CPACK_FIRSTSHELL_DOCDIR ${CMAKE_INSTALL_DOCDIR})
 set(CPACK_FIRSTSHELL_DATAROOTDIR ${CMAKE_INSTALL_DATAROOTDIR})
@@ -102,6 +103,20 @@ if(NOT FIRSTSHELL_LINK STREQUAL "dynamic")
 	string(TOLOWER "${CMAKE_SYSTEM_NAME}" system)
 	set(CPACK_PACKAGE_FILE_NAME
 		${PROJECT_NAME}-${PROJECT_VERSION}-${system}-${CMAKE_SYSTEM_PROCESSOR})
+	if(FIRSTSHELL_MUSL_SPECS)
+		# The binary carries musl, whose licence asks for its notice
+		# in every copy.
+		find_file(FIRSTSHELL_MUSL_LICENSE NAMES copyright COPYRIGHT
+			PATHS /usr/share/doc/musl /usr/share/licenses/musl
+			NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+		if(NOT FIRSTSHELL_MUSL_LICENSE)
+			message(FATAL_ERROR "firstshell: musl's licence "
+				"notice not found; set FIRSTSHELL_MUSL_LICENSE "
+				"to musl's COPYRIGHT file")
+		endif()
+		configure_file(${FIRSTSHELL_MUSL_LICENSE} ${pkg}/LICENSE.musl
+			COPYONLY)
+	endif()
 else()
 	set(CPACK_GENERATOR "")
 	find_program(FIRSTSHELL_DPKG_SHLIBDEPS dpkg-shlibdeps)

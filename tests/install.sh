@@ -1,15 +1,17 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 #
-# usage: install.sh CMAKE BUILD SOURCE CASE
+# usage: install.sh CMAKE BUILD SOURCE CASE [EMULATOR]
 #
 # Installs the build in BUILD into a temporary folder, with cmake --install,
-# and checks what lands there against the program and manual in SOURCE.
+# and checks what lands there against the program and manual in SOURCE; the
+# programs run through EMULATOR when they are cross-built.
 
 set -u
 cmake=$1
 build=$2
 source=$3
+emu=${5:-}
 
 fail() {
 	echo "FAIL: $*" >&2
@@ -28,9 +30,9 @@ check() {
 		fail "installed files: $(cat "$work/tree")"
 	cmp -s "$source/doc/firstshell.1" "$1$2/share/man/man1/firstshell.1" ||
 		fail "the installed manual differs from doc/firstshell.1"
-	"$build/firstshell" >"$work/want" 2>&1
+	${emu:+"$emu"} "$build/firstshell" >"$work/want" 2>&1
 	want=$?
-	"$1$2/bin/firstshell" >"$work/got" 2>&1
+	${emu:+"$emu"} "$1$2/bin/firstshell" >"$work/got" 2>&1
 	got=$?
 	[ "$got" = "$want" ] && cmp -s "$work/want" "$work/got" ||
 		fail "installed binary: status $got, output: $(cat "$work/got")"
