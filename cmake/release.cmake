@@ -1,0 +1,115 @@
+# SPDX-License-Identifier: ISC
+#
+# Makes the release, at the top of the source tree:
+#
+#   cmake -P cmake/release.cmake
+#
+# Into release/, made anew: the source tarball, made by git from the last
+# commit; the .deb and the .rpm linked against the system's C library, and
+# the standalone tarballs for x86_64 and aarch64, each built from that source
+# tarball and packaged only after its whole suite has run and passed; and
+# SHA256SUMS over them all. Everything is made in build-release/ first, so a
+# release that stops half-way leaves no release/ behind. SOURCE_DATE_EPOCH is
+# honoured, and taken from the last commit when not set: the same commit
+# makes the same bytes wherever it is built.
+
+cmake_minimum_required(VERSION 3.25)
+get_filename_component(top ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
+set(work ${top}/build-release)
+set(out ${top}/release)
+file(REMOVE_RECURSE ${out} ${work})
+
+function(stop)
+	string(CONCAT why ${ARGN})
+	message(FATAL_ERROR "firstshell release: ${why}")
+endfunction()
+
+# All that the builds and their tests need, checked before anything is made.
+# need(PROGRAM|FILE WHAT DEBIAN-PACKAGES...)
+function(need kind what)
+	if(kind STREQUAL PROGRAM)
+		find_program(found ${what} NO_CACHE)
+	elseif(EXISTS ${what})
+		set(found ${what})
+	endif()
+	if(NOT found)
+		string(REPLACE ";" " " pkgs "${ARGN}")
+		stop("${what} not found; on Debian: apt-get install ${pkgs}")
+	endif()
+endfunction()
+foreach(tool git gzip c++:g++ readelf:binutils rpmbuild:rpm
+	dpkg-shlibdeps:dpkg-dev
+	unshare:util-linux qemu-aarch64:qemu-user
+	aarch64-linux-gnu-g++:g++-aarch64-linux-gnu)
+	string(REPLACE ":" ";" tool ${tool})
+	list(GET tool 0 program)
+	list(GET tool -1 package)
+	need(PROGRAM ${program} ${package})
+endforeach()
+need(FILE /usr/lib/${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-musl/musl-gcc.specs
+	musl-dev)
+need(FILE /usr/lib/aarch64-linux-musl/musl-gcc.specs musl-dev:arm64
+	"after dpkg --add-architecture arm64 and apt-get update")
+
+# The version is project()'s; the newest CHANGELOG entry must be for it.
+file(READ ${top}/CMakeLists.txt lists)
+if(NOT lists MATCHES "project\\(firstshell[^)]*VERSION[ \t\n]+([0-9.]+)")
+	stop("no version in CMakeLists.txt's project()")
+endif()
+set(version ${CMAKE_MATCH_1})
+file(STRINGS ${top}/CHANGELOG newest LIMIT_COUNT 1)
+if(NOT newest MATCHES "^firstshell \\(${version}\\) ")
+	stop("CHANGELOG's newest entry is not for ${version}: ${newest}")
+endif()
+
+function(git var)
+	execute_process(COMMAND git -C ${top} ${ARGN} OUTPUT_VARIABLE output
+		OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+	set(${var} "${output}" PARENT_SCOPE)
+endfunction()
+git(status status --porcelain)
+if(status)
+	message(WARNING "firstshell release: uncommitted changes are left "
+		"out; the release is made from the last commit:\n${status}")
+endif()
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+	git(epoch log -1 --format=%ct)
+	set(ENV{SOURCE_DATE_EPOCH} ${epoch})
+endif()
+
+# The source tarball, and the tree it unpacks to, that the packages are
+# built from.
+set(name firstshell-${version})
+file(MAKE_DIRECTORY ${work}/release)
+message(STATUS "firstshell release: ${name}.tar.gz")
+execute_process(COMMAND git -C ${top} archive --format=tar --prefix=${name}/ HEAD
+	COMMAND gzip -9n OUTPUT_FILE ${work}/release/${name}.tar.gz
+	COMMAND_ERROR_IS_FATAL ANY)
+file(ARCHIVE_EXTRACT INPUT ${work}/release/${name}.tar.gz DESTINATION ${work})
+
+foreach(preset packages standalone standalone-aarch64)
+	message(STATUS "firstshell release: workflow ${preset}")
+	execute_process(COMMAND ${CMAKE_COMMAND} --workflow --preset ${preset}
+		WORKING_DIRECTORY ${work}/${name}
+		OUTPUT_VARIABLE log ERROR_VARIABLE log RESULT_VARIABLE failed)
+	file(WRITE ${work}/${preset}.log "${log}")
+	# ctest counts a skipped case as no failure.
+	if(failed OR log MATCHES "tests did not run")
+		stop("workflow ${preset} failed or skipped cases; see "
+			"${work}/${preset}.log:\n${log}")
+	endif()
+	set(dir ${work}/${name}/build-${preset})
+	file(GLOB made ${dir}/*.deb ${dir}/*.rpm ${dir}/*.tar.gz)
+	file(COPY ${made} DESTINATION ${work}/release)
+endforeach()
+
+file(GLOB files RELATIVE ${work}/release ${work}/release/*)
+list(SORT files)
+set(sums "")
+foreach(file IN LISTS files)
+	file(SHA256 ${work}/release/${file} sum)
+	string(APPEND sums "${sum}  ${file}\n")
+endforeach()
+file(WRITE ${work}/release/SHA256SUMS "${sums}")
+file(RENAME ${work}/release ${out})
+message(STATUS "firstshell release: made in ${out}:\n${sums}")
