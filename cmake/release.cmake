@@ -19,11 +19,6 @@ set(work ${top}/build-release)
 set(out ${top}/release)
 file(REMOVE_RECURSE ${out} ${work})
 
-function(stop)
-	string(CONCAT why ${ARGN})
-	message(FATAL_ERROR "firstshell release: ${why}")
-endfunction()
-
 # All that the builds and their tests need, checked before anything is made.
 # need(PROGRAM|FILE WHAT DEBIAN-PACKAGES...)
 function(need kind what)
@@ -34,7 +29,8 @@ function(need kind what)
 	endif()
 	if(NOT found)
 		string(REPLACE ";" " " pkgs "${ARGN}")
-		stop("${what} not found; on Debian: apt-get install ${pkgs}")
+		message(FATAL_ERROR "firstshell release: ${what} not found; "
+			"on Debian: apt-get install ${pkgs}")
 	endif()
 endfunction()
 foreach(tool git gzip c++:g++ readelf:binutils rpmbuild:rpm
@@ -46,20 +42,22 @@ foreach(tool git gzip c++:g++ readelf:binutils rpmbuild:rpm
 	list(GET tool -1 package)
 	need(PROGRAM ${program} ${package})
 endforeach()
-need(FILE /usr/lib/${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-musl/musl-gcc.specs
-	musl-dev)
+cmake_host_system_information(RESULT arch QUERY OS_PLATFORM)
+need(FILE /usr/lib/${arch}-linux-musl/musl-gcc.specs musl-dev)
 need(FILE /usr/lib/aarch64-linux-musl/musl-gcc.specs musl-dev:arm64
 	"after dpkg --add-architecture arm64 and apt-get update")
 
 # The version is project()'s; the newest CHANGELOG entry must be for it.
 file(READ ${top}/CMakeLists.txt lists)
 if(NOT lists MATCHES "project\\(firstshell[^)]*VERSION[ \t\n]+([0-9.]+)")
-	stop("no version in CMakeLists.txt's project()")
+	message(FATAL_ERROR "firstshell release: "
+		"no version in CMakeLists.txt's project()")
 endif()
 set(version ${CMAKE_MATCH_1})
 file(STRINGS ${top}/CHANGELOG newest LIMIT_COUNT 1)
 if(NOT newest MATCHES "^firstshell \\(${version}\\) ")
-	stop("CHANGELOG's newest entry is not for ${version}: ${newest}")
+	message(FATAL_ERROR "firstshell release: "
+		"CHANGELOG's newest entry is not for ${version}: ${newest}")
 endif()
 
 function(git var)
@@ -82,7 +80,9 @@ endif()
 set(name firstshell-${version})
 file(MAKE_DIRECTORY ${work}/release)
 message(STATUS "firstshell release: ${name}.tar.gz")
-execute_process(COMMAND git -C ${top} archive --format=tar --prefix=${name}/ HEAD
+# The modes are set, not taken from the user's git configuration.
+execute_process(COMMAND git -C ${top} -c tar.umask=0022 archive --format=tar
+		--prefix=${name}/ HEAD
 	COMMAND gzip -9n OUTPUT_FILE ${work}/release/${name}.tar.gz
 	COMMAND_ERROR_IS_FATAL ANY)
 file(ARCHIVE_EXTRACT INPUT ${work}/release/${name}.tar.gz DESTINATION ${work})
@@ -95,8 +95,9 @@ foreach(preset packages standalone standalone-aarch64)
 	file(WRITE ${work}/${preset}.log "${log}")
 	# ctest counts a skipped case as no failure.
 	if(failed OR log MATCHES "tests did not run")
-		stop("workflow ${preset} failed or skipped cases; see "
-			"${work}/${preset}.log:\n${log}")
+		message(FATAL_ERROR "firstshell release: workflow ${preset} "
+			"failed or skipped cases; see ${work}/${preset}.log:\n"
+			"${log}")
 	endif()
 	set(dir ${work}/${name}/build-${preset})
 	file(GLOB made ${dir}/*.deb ${dir}/*.rpm ${dir}/*.tar.gz)
