@@ -55,9 +55,10 @@ if(NOT lists MATCHES "project\\(firstshell[^)]*VERSION[ \t\n]+([0-9.]+)")
 endif()
 set(version ${CMAKE_MATCH_1})
 file(STRINGS ${top}/CHANGELOG newest LIMIT_COUNT 1)
-if(NOT newest MATCHES "^firstshell \\(${version}\\) ")
-	message(FATAL_ERROR "firstshell release: "
-		"CHANGELOG's newest entry is not for ${version}: ${newest}")
+string(REGEX MATCH "^[^ ]+ \\(([^)]*)\\)" newest "${newest}")
+if(NOT CMAKE_MATCH_1 STREQUAL version)
+	message(FATAL_ERROR "firstshell release: CHANGELOG's newest entry "
+		"is for '${CMAKE_MATCH_1}', not for project()'s ${version}")
 endif()
 
 function(git var)
