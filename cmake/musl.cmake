@@ -9,9 +9,8 @@
 # The compiler is GCC's C driver with musl's specs, as in musl-gcc: musl's
 # headers and no C++ library's, which is all the program needs, since it
 # includes the C library's headers alone and links nothing of the C++
-# runtime. A second specs file makes -static-pie link a static PIE, with
-# musl's rcrt1.o and no program interpreter; musl's own specs link it as a
-# dynamic program.
+# runtime. musl's specs link -static-pie as a dynamic program; here it links
+# a static PIE, with musl's rcrt1.o and no program interpreter.
 
 if(CMAKE_SYSTEM_PROCESSOR)
 	set(arch ${CMAKE_SYSTEM_PROCESSOR})
@@ -39,8 +38,11 @@ if(NOT FIRSTSHELL_MUSL_SPECS OR NOT FIRSTSHELL_MUSL_CC)
 endif()
 get_filename_component(lib ${FIRSTSHELL_MUSL_SPECS} DIRECTORY)
 
-set(static_pie ${CMAKE_BINARY_DIR}/musl-static-pie.specs)
-file(WRITE ${static_pie} "\
+# musl's specs, with -static-pie made to link a static PIE. Given with the
+# compiler itself, so that flags set by hand cannot lose them.
+set(specs ${CMAKE_BINARY_DIR}/musl.specs)
+file(WRITE ${specs} "\
+%include <${FIRSTSHELL_MUSL_SPECS}>
 %rename startfile musl_startfile
 %rename link musl_link
 
@@ -50,7 +52,4 @@ file(WRITE ${static_pie} "\
 *link:
 %{static-pie:-static -pie --no-dynamic-linker -z text -nostdlib;:%(musl_link)}
 ")
-
-set(CMAKE_CXX_COMPILER ${FIRSTSHELL_MUSL_CC})
-set(CMAKE_CXX_FLAGS_INIT
-	"-specs=${FIRSTSHELL_MUSL_SPECS} -specs=${static_pie}")
+set(CMAKE_CXX_COMPILER ${FIRSTSHELL_MUSL_CC} -specs=${specs})
