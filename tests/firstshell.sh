@@ -76,10 +76,10 @@ check() {
 		fail "standard error was: $(cat "$work/err")"
 }
 
-# plain FORMAT OUT: the plain run that the case's other runs are held
-# against; $plain is its status. With a list of its own, FORMAT as printf(1)
-# writes it, the run must print OUT. With the system's, it must print one
-# line that begins with /, or fail as for a list with no shell.
+# plain FORMAT OUT: a run with no arguments, which a case's other runs are
+# held against; $plain is its status. With a list of its own, FORMAT as
+# printf(1) writes it, the run must print OUT. With the system's, it must
+# print one line that begins with /, or fail as for a list with no shell.
 plain() {
 	if [ "$own" = yes ]; then
 		shells "$1"
@@ -110,19 +110,13 @@ nl='
 case $2 in
 prints_first_entry)
 	if [ "$own" = yes ]; then
-		shells '/bin/first\n/usr/bin/second\n/bin/sh\n'
-		run
-		want '/bin/first\n' ''
-		check 0
+		plain '/bin/first\n/usr/bin/second\n/bin/sh\n' '/bin/first\n'
 		# Comments and blank lines are not shells, whether or not the
 		# C library drops them itself: the first lines of Alpine's and
 		# Debian's lists, and blank lines.
 		for head in '# valid login shells' \
 			'# /etc/shells: valid login shells' '\n\n'; do
-			shells "$head\n/bin/sh\n/bin/ash\n"
-			run
-			want '/bin/sh\n' ''
-			check 0
+			plain "$head\n/bin/sh\n/bin/ash\n" '/bin/sh\n'
 		done
 	else
 		# The system's first line with a path. On any other, or on one
@@ -146,10 +140,8 @@ prints_first_entry)
 	;;
 passes_non_ascii_bytes)
 	own_list "a path of any bytes"
-	shells '/opt/\303\251t\303\251/\240\377\200sh\n/bin/sh\n'
-	run
-	want '/opt/\303\251t\303\251/\240\377\200sh\n' ''
-	check 0
+	plain '/opt/\303\251t\303\251/\240\377\200sh\n/bin/sh\n' \
+		'/opt/\303\251t\303\251/\240\377\200sh\n'
 	;;
 ignores_arguments)
 	plain '/bin/first\n/bin/sh\n' '/bin/first\n'
