@@ -26,15 +26,15 @@ find_file(FIRSTSHELL_MUSL_SPECS musl-gcc.specs
 if(arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
 	find_program(FIRSTSHELL_MUSL_CC NAMES ${arch}-linux-gnu-gcc gcc)
 	find_program(CMAKE_STRIP NAMES ${arch}-linux-gnu-strip strip)
-	set(install "apt-get install musl-dev")
+	set(install "apt-get install musl-dev; Debian 11: musl-dev musl-tools")
 else()
 	find_program(FIRSTSHELL_MUSL_CC NAMES ${arch}-linux-gnu-gcc)
 	find_program(CMAKE_STRIP NAMES ${arch}-linux-gnu-strip)
 	set(install "${FIRSTSHELL_MUSL_INSTALL}")
 endif()
 if(NOT FIRSTSHELL_MUSL_SPECS OR NOT FIRSTSHELL_MUSL_CC)
-	message(FATAL_ERROR "firstshell: musl or GCC for ${arch} not found; "
-		"install them (Debian: ${install})")
+	message(FATAL_ERROR "firstshell: musl's musl-gcc.specs or GCC for "
+		"${arch} not found; install them (Debian: ${install})")
 endif()
 get_filename_component(lib ${FIRSTSHELL_MUSL_SPECS} DIRECTORY)
 

@@ -15,21 +15,28 @@ set -u
 prog=$1
 emu=${3:-}
 
+# $why: what kept the list from being chosen, in the failing tool's words.
+why=
 if [ "${FIRSTSHELL_IN_NAMESPACE:-}" != 1 ]; then
 	# Unprivileged first; plain --mount still works for root where user
 	# namespaces are turned off.
 	for ns in '--mount --map-root-user' '--mount'; do
-		if unshare $ns true 2>/dev/null; then
+		if error=$(unshare $ns true 2>&1); then
 			FIRSTSHELL_IN_NAMESPACE=1 exec unshare $ns sh "$0" "$@"
 		fi
+		why="${why:+$why; }unshare $ns: ${error:-failed}"
 	done
 fi
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 own=no
-if [ "${FIRSTSHELL_IN_NAMESPACE:-}" = 1 ] && : >"$work/shells" &&
-	mount --bind "$work/shells" /etc/shells 2>/dev/null; then
-	own=yes
+if [ "${FIRSTSHELL_IN_NAMESPACE:-}" = 1 ]; then
+	if error=$(: >"$work/shells" &&
+		mount --bind "$work/shells" /etc/shells 2>&1); then
+		own=yes
+	else
+		why="mount --bind over /etc/shells: ${error:-failed}"
+	fi
 fi
 
 fail() {
@@ -43,8 +50,7 @@ skip() {
 # own_list WHAT: skip unless the list can be chosen, for WHAT needs it.
 own_list() {
 	[ "$own" = yes ] ||
-		skip "$1 needs a list of its own:" \
-			"no private mount namespace here (unshare, mount)"
+		skip "$1 needs a list of its own: $why"
 }
 
 # shells FORMAT: the list the C library will read, as printf(1) writes it.
