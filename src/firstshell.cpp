@@ -20,9 +20,9 @@ int main()
 	if (shell == nullptr)
 		errx(1, "no valid user shells");
 
-	// puts only fills the buffer: a write error may first show at the flush
-	// or at the close, and fclose does both. Closing also keeps exit from
-	// trying the write again after it failed.
+	// puts may only fill the buffer: a write error may first show at the
+	// flush, or at the close itself (as on file systems that defer their
+	// writes), and fclose reports both.
 	if (puts(shell) == EOF || fclose(stdout) == EOF)
 		err(1, "write error");
 	return 0;

@@ -4,7 +4,8 @@
 # usage: firstshell.sh PROGRAM CASE [EMULATOR]
 #
 # Runs one behaviour of PROGRAM (through EMULATOR, when it is cross-built)
-# against the real C library. Where it can, the script runs itself again in a
+# against the real C library, in the shell FIRSTSHELL_TEST_SHELL names (sh
+# if unset), which runs this script. Where it can, the script runs itself again in a
 # private mount namespace and binds a list of its own over /etc/shells, so the
 # case knows the list. Where it cannot (a container, an unprivileged user,
 # macOS, the BSDs), a case runs against the system's list, held against the
@@ -22,7 +23,8 @@ if [ "${FIRSTSHELL_IN_NAMESPACE:-}" != 1 ]; then
 	# namespaces are turned off.
 	for ns in '--mount --map-root-user' '--mount'; do
 		if error=$(unshare $ns true 2>&1); then
-			FIRSTSHELL_IN_NAMESPACE=1 exec unshare $ns sh "$0" "$@"
+			FIRSTSHELL_IN_NAMESPACE=1 exec unshare $ns \
+				${FIRSTSHELL_TEST_SHELL:-sh} "$0" "$@"
 		fi
 		why="${why:+$why; }unshare $ns: ${error:-failed}"
 	done
@@ -58,13 +60,14 @@ shells() {
 	printf "$1" >"$work/shells"
 }
 
+# ${1+"$@"}: a bare "$@" with no arguments stops pdksh's heirs under set -u.
 firstshell() {
-	${emu:+"$emu"} "$prog" "$@"
+	${emu:+"$emu"} "$prog" ${1+"$@"}
 }
 
 # run [ARG...]: the program with standard output and error caught in files.
 run() {
-	firstshell "$@" >"$work/out" 2>"$work/err"
+	firstshell ${1+"$@"} >"$work/out" 2>"$work/err"
 	status=$?
 }
 
@@ -112,6 +115,8 @@ plain() {
 }
 nl='
 '
+# Longer than any stdio buffer, so the line takes more than one write.
+long=/$(printf '%020000d' 0 | tr 0 x)
 
 case $2 in
 prints_first_entry)
@@ -124,6 +129,10 @@ prints_first_entry)
 			'# /etc/shells: valid login shells' '\n\n'; do
 			plain "$head\n/bin/sh\n/bin/ash\n" '/bin/sh\n'
 		done
+		# The root is an absolute path like any other.
+		plain '/\n/bin/sh\n' '/\n'
+		# Relative names are not, whether they sort before / or after.
+		plain 'nologin\n-sh\n/bin/sh\n' '/bin/sh\n'
 	else
 		# The system's first line with a path. On any other, or on one
 		# with a blank, a comment or a CR, C libraries disagree.
@@ -159,6 +168,15 @@ ignores_arguments)
 	run ''
 	check "$plain"
 	;;
+ignores_environment)
+	plain '/bin/first\n/bin/sh\n' '/bin/first\n'
+	for env in -i 'SHELL=/bin/other' 'SHELL='; do
+		# Unquoted: -i, or the one variable set.
+		env $env ${emu:+"$emu"} "$prog" >"$work/out" 2>"$work/err"
+		status=$?
+		check "$plain"
+	done
+	;;
 never_reads_stdin)
 	plain '/bin/first\n' '/bin/first\n'
 	# A pipe that stays open and carries nothing: a read would block,
@@ -183,9 +201,7 @@ never_reads_stdin)
 	check "$plain"
 	;;
 writes_whole_line_to_pipe_and_file)
-	# Longer than any stdio buffer, so the line takes more than one
-	# write; with the system's list, its own line.
-	long=/$(printf '%020000d' 0 | tr 0 x)
+	# With the system's list, its own line.
 	plain "$long\n/bin/sh\n" "$long\n"
 	{
 		firstshell 2>"$work/err"
@@ -215,18 +231,49 @@ empty_list_is_an_error)
 full_device_is_a_write_error | closed_stdout_is_a_write_error)
 	plain '/bin/first\n' '/bin/first\n'
 	[ "$plain" = 0 ] || skip "the system's list has no shell to write"
+	# The C library's words for the error, as cat reports it: after its
+	# last colon.
 	if [ "$2" = full_device_is_a_write_error ]; then
 		[ -c /dev/full ] || skip "no /dev/full here"
+		error=$(echo x | cat 2>&1 >/dev/full | head -n 1)
 		firstshell >/dev/full 2>"$work/err"
-		status=$?
-		want '' 'firstshell: write error: No space left on device\n'
 	else
+		error=$(cat <&- 2>&1 >/dev/null | head -n 1)
 		firstshell >&- 2>"$work/err"
-		status=$?
-		want '' 'firstshell: write error: Bad file descriptor\n'
 	fi
+	status=$?
+	want '' "firstshell: write error: ${error##*: }\n"
 	: >"$work/out"
 	check 1
+	# A line longer than the buffer fails as it is written, not only as
+	# the buffer is flushed.
+	if [ "$2" = full_device_is_a_write_error ] && [ "$own" = yes ]; then
+		shells "$long\n"
+		firstshell >/dev/full 2>"$work/err"
+		status=$?
+		check 1
+	fi
+	;;
+dies_of_sigpipe_when_reader_is_gone)
+	plain '/bin/first\n' '/bin/first\n'
+	[ "$plain" = 0 ] || skip "the system's list has no shell to write"
+	# A pipe whose one reader is gone: opened for reading and writing,
+	# then for writing, then closed for reading. A death by SIGPIPE (13
+	# wherever this runs) is status 141 (ksh93: 269).
+	mkfifo "$work/fifo"
+	exec 3<>"$work/fifo" 4>"$work/fifo" 3<&-
+	cat "$0" >&4 2>/dev/null
+	case $? in
+	141 | 269) ;;
+	*) skip "SIGPIPE is ignored here: cat met a gone reader, and lived" ;;
+	esac
+	firstshell >&4 2>"$work/err"
+	status=$?
+	exec 4>&-
+	[ "$status" = 269 ] && status=141
+	want '' ''
+	: >"$work/out"
+	check 141
 	;;
 *)
 	fail "no such case: $2"
