@@ -2,56 +2,126 @@
 #
 # The hardening a distribution builds every binary with, put on the
 # firstshell_build target: stack protector, stack clash protection, CET on
-# x86, fortified C library calls, and full RELRO with immediate binding.
-# Each flag is probed, so a toolchain that lacks one still builds. Sets
-# FIRSTSHELL_HARDEN_LINK to the link options, for link.cmake's probe; the PIE
-# is link.cmake's business, as it depends on the link mode.
+# x86, fortified C library calls (in the configurations that optimise), full
+# RELRO with immediate binding, and a PIE. The flags given win: those of
+# CMAKE_CXX_FLAGS and CMAKE_EXE_LINKER_FLAGS and of each configuration's
+# (which CXXFLAGS, CPPFLAGS and LDFLAGS set at the first configure). A flag
+# is added only where they neither carry it already nor turn it off, and
+# only where the toolchain takes it. Sets FIRSTSHELL_HARDEN_LINK to the link
+# options, for link.cmake's probes, and FIRSTSHELL_PIE, whether link.cmake
+# is to make a PIE of a dynamic build.
 
 option(FIRSTSHELL_HARDEN
-	"Harden the binary (off for a distribution that supplies its own flags)"
+	"Add the hardening flags that the flags given neither carry nor refuse"
 	ON)
 set(FIRSTSHELL_HARDEN_LINK "")
+set(FIRSTSHELL_PIE OFF)
+
+# A probe's answer depends on the toolchain and the flags given: its cache
+# entry is named for them, so that other flags are probed anew.
+if(CMAKE_CONFIGURATION_TYPES)
+	set(configs ${CMAKE_CONFIGURATION_TYPES})
+else()
+	set(configs ${CMAKE_BUILD_TYPE})
+endif()
+
+set(given " ${CMAKE_CXX_FLAGS} ${CMAKE_EXE_LINKER_FLAGS} ")
+foreach(config IN LISTS configs)
+	string(TOUPPER "${config}" config)
+	string(APPEND given "${CMAKE_CXX_FLAGS_${config}} "
+		"${CMAKE_EXE_LINKER_FLAGS_${config}} ")
+endforeach()
+string(SHA1 key "${CMAKE_CXX_COMPILER};${CMAKE_CXX_COMPILER_ARG1};${given}")
+string(SUBSTRING ${key} 0 12 FIRSTSHELL_PROBE_KEY)
+
 if(NOT FIRSTSHELL_HARDEN OR NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
 	return()
 endif()
 
 include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
-# Probe with the flags of the build type in use, not try_compile's Debug.
-set(CMAKE_TRY_COMPILE_CONFIGURATION ${CMAKE_BUILD_TYPE})
+set(CMAKE_REQUIRED_QUIET ON)
+set(added "")
+set(kept "")
+set(lacking "")
+# harden(FLAG CARRIED REFUSED): FLAG, unless the flags given match CARRIED
+# (it, or another form of it) or REFUSED, or the toolchain refuses it.
+function(harden flag carried refused)
+	if(given MATCHES " (${carried}) ")
+		list(APPEND kept ${CMAKE_MATCH_1})
+	elseif(NOT given MATCHES " (${refused}) ")
+		string(MAKE_C_IDENTIFIER "FIRSTSHELL_HAS${flag}_${FIRSTSHELL_PROBE_KEY}" var)
+		if(flag MATCHES "^-Wl,")
+			set(CMAKE_REQUIRED_LINK_OPTIONS ${flag})
+			check_cxx_source_compiles("int main() { return 0; }" ${var})
+		else()
+			check_cxx_compiler_flag(${flag} ${var})
+		endif()
+		if(${var})
+			list(APPEND added ${flag})
+		else()
+			list(APPEND lacking ${flag})
+		endif()
+	endif()
+	foreach(list added kept lacking)
+		set(${list} ${${list}} PARENT_SCOPE)
+	endforeach()
+endfunction()
 
-# -fcf-protection is refused where there is no CET, i.e. off x86.
-foreach(flag -fstack-protector-strong -fstack-clash-protection -fcf-protection)
-	string(MAKE_C_IDENTIFIER "FIRSTSHELL_HAS${flag}" var)
-	check_cxx_compiler_flag(${flag} ${var})
-	if(${var})
+harden(-fstack-protector-strong "-fstack-protector[-a-z]*" -fno-stack-protector)
+harden(-fstack-clash-protection -fstack-clash-protection
+	-fno-stack-clash-protection)
+# Refused where there is no CET, i.e. off x86.
+harden(-fcf-protection "-fcf-protection(=[a-z]+)?" -fno-cf-protection)
+# macOS's linker has no -z.
+harden(-Wl,-z,relro "-Wl,([^ ]*,)?-z,?relro" "-Wl,([^ ]*,)?-z,?norelro")
+harden(-Wl,-z,now "-Wl,([^ ]*,)?-z,?now" "-Wl,([^ ]*,)?-z,?lazy")
+foreach(flag IN LISTS added)
+	if(flag MATCHES "^-Wl,")
+		list(APPEND FIRSTSHELL_HARDEN_LINK ${flag})
+	else()
 		target_compile_options(firstshell_build INTERFACE ${flag})
 	endif()
 endforeach()
+target_link_options(firstshell_build INTERFACE ${FIRSTSHELL_HARDEN_LINK})
 
-# Only where the flags given leave _FORTIFY_SOURCE undefined (Debian's
-# CPPFLAGS and Ubuntu's compiler define it, and a second definition warns),
-# and where it draws no warning (older glibc's, in a build that does not
-# optimise).
-string(MAKE_C_IDENTIFIER "FIRSTSHELL_FORTIFIES_${CMAKE_BUILD_TYPE}" var)
-set(CMAKE_REQUIRED_FLAGS -Werror)
-check_cxx_source_compiles("
-#ifdef _FORTIFY_SOURCE
-#error defined already
-#endif
-#define _FORTIFY_SOURCE 2
-#include <stdio.h>
-int main() { return 0; }" ${var})
-unset(CMAKE_REQUIRED_FLAGS)
-if(${var})
-	target_compile_definitions(firstshell_build INTERFACE _FORTIFY_SOURCE=2)
+# The C library's fortified calls need optimisation, and warn without it:
+# only in the configurations whose flags optimise.
+if(given MATCHES " ([^ ]*_FORTIFY_SOURCE[^ ]*) ")
+	list(APPEND kept ${CMAKE_MATCH_1})
+else()
+	set(optimised "")
+	foreach(config IN LISTS configs)
+		string(TOUPPER "${config}" upper)
+		string(REGEX MATCHALL "-O[^ ]*" levels
+			" ${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${upper}} ")
+		list(REVERSE levels)
+		if(levels AND NOT levels MATCHES "^-O0")
+			string(APPEND optimised "$<CONFIG:${config}>,")
+		endif()
+	endforeach()
+	if(optimised)
+		target_compile_definitions(firstshell_build INTERFACE
+			$<$<OR:${optimised}0>:_FORTIFY_SOURCE=2>)
+		list(APPEND added -D_FORTIFY_SOURCE=2)
+	endif()
 endif()
 
-# macOS's linker has no -z.
-set(CMAKE_REQUIRED_LINK_OPTIONS -Wl,-z,relro -Wl,-z,now)
-check_cxx_source_compiles("int main() { return 0; }" FIRSTSHELL_HAS_BIND_NOW)
-if(FIRSTSHELL_HAS_BIND_NOW)
-	set(FIRSTSHELL_HARDEN_LINK ${CMAKE_REQUIRED_LINK_OPTIONS})
-	target_link_options(firstshell_build INTERFACE ${FIRSTSHELL_HARDEN_LINK})
+# A PIE, unless the flags make or refuse one themselves (dpkg's
+# hardening=-pie and -all refuse it with specs files).
+if(given MATCHES " (-f(no-)?(PIE|pie)|-no-pie|[^ ]*no-pie[^ ]*specs) ")
+	list(APPEND kept ${CMAKE_MATCH_1})
+else()
+	set(FIRSTSHELL_PIE ON)
+	list(APPEND added PIE)
 endif()
-unset(CMAKE_REQUIRED_LINK_OPTIONS)
+
+set(said "")
+foreach(list added kept lacking)
+	if(${list})
+		string(REPLACE ";" " " words "${${list}}")
+		list(APPEND said "${list} ${words}")
+	endif()
+endforeach()
+string(REPLACE ";" "; " said "${said}")
+message(STATUS "firstshell: hardening: ${said}")

@@ -5,6 +5,16 @@
 # the C library it depends on, an .rpm where rpmbuild is. A static build makes
 # the standalone tarball, named for the system and processor it runs on.
 
+# CPACK_PRE_BUILD_SCRIPTS, which strips the binary and adds the rest, came
+# with 3.19: with an older cmake, cpack stops rather than make a package
+# without them.
+if(CMAKE_VERSION VERSION_LESS 3.19)
+	file(WRITE ${PROJECT_BINARY_DIR}/CPackConfig.cmake
+		"message(FATAL_ERROR \"firstshell: packaging needs CMake 3.19 "
+		"or later; this is ${CMAKE_VERSION}\")\n")
+	return()
+endif()
+
 set(FIRSTSHELL_MAINTAINER
 	"Set FIRSTSHELL_MAINTAINER <nobody@invalid>"
 	CACHE STRING "The packages' maintainer, as: Name <address>")
@@ -29,6 +39,10 @@ set(CPACK_FIRSTSHELL_BINDIR ${CMAKE_INSTALL_BINDIR})
 set(CPACK_FIRSTSHELL_MANDIR ${CMAKE_INSTALL_MANDIR})
 set(CPACK_FIRSTSHELL_DOCDIR ${CMAKE_INSTALL_DOCDIR})
 set(CPACK_FIRSTSHELL_DATAROOTDIR ${CMAKE_INSTALL_DATAROOTDIR})
+
+# What is made here from LICENSE and CHANGELOG is made again when they change.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+	${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG)
 
 # Debian's machine-readable copyright file, from LICENSE: its first line
 # names the holders, and the rest is the text, indented, with "." for blank

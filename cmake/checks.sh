@@ -1,0 +1,152 @@
+#!/bin/sh
+# SPDX-License-Identifier: ISC
+#
+# usage: checks.sh SOURCE
+#
+# Configures SOURCE as distributions and developers do, and checks that the
+# configure step does as it should: BUILD_TESTING, a cross build without an
+# emulator, the distributor's flags winning (nothing twice on a compile or
+# link line, refusals kept), a configure step run again with other flags,
+# a source broken and then mended, a LICENSE edited, and Ninja Multi-Config
+# building, testing and installing every configuration. Needs Debian's
+# dpkg-dev, g++-aarch64-linux-gnu, musl-dev:arm64 and ninja-build.
+
+set -u
+src=$(cd "$1" && pwd) || exit 1
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+fail() {
+	echo "checks: FAIL: $*" >&2
+	exit 1
+}
+pass() {
+	echo "checks: $*"
+}
+# configure DIR ARG...: a build of SOURCE in $work/DIR.
+configure() {
+	dir=$work/$1
+	shift
+	cmake -S "$src" -B "$dir" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+		${1+"$@"} >"$work/log" 2>&1 || {
+		cat "$work/log"
+		fail "configure: $*"
+	}
+}
+build() {
+	cmake --build "$1" ${2:+--config "$2"} >"$work/log" 2>&1 || {
+		cat "$work/log"
+		fail "build: $1"
+	}
+}
+# lines DIR: the compile and link lines of firstshell, one a line.
+lines() {
+	sed -n 's/^ *"command": "\(.*firstshell\.cpp\)",$/\1/p' \
+		"$1/compile_commands.json"
+	cat "$1/CMakeFiles/firstshell.dir/link.txt"
+}
+# once DIR: no word stands twice on a line.
+once() {
+	twice=$(lines "$1" | while read -r line; do
+		printf '%s\n' $line | sort | uniq -d
+	done)
+	[ -z "$twice" ] || fail "$1: twice on a line:" $twice
+}
+headers() {
+	readelf -h -l -d "$1/firstshell"
+}
+debian() {
+	DEB_BUILD_MAINT_OPTIONS=$1 dpkg-buildflags --get "$2"
+}
+
+configure off -DBUILD_TESTING=OFF
+ctest --test-dir "$work/off" -N | grep -q 'Total Tests: 0' ||
+	fail "BUILD_TESTING=OFF builds tests"
+configure legacy -DFIRSTSHELL_TESTS=OFF
+ctest --test-dir "$work/legacy" -N | grep -q 'Total Tests: 0' ||
+	fail "FIRSTSHELL_TESTS=OFF builds tests"
+configure cross -DCMAKE_TOOLCHAIN_FILE="$src/cmake/musl.cmake" \
+	-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 \
+	-DFIRSTSHELL_STATIC=ON
+grep -q 'the tests are left out' "$work/log" ||
+	fail "a cross build without an emulator says nothing"
+build "$work/cross"
+pass "BUILD_TESTING and FIRSTSHELL_TESTS turn the tests off;" \
+	"a cross build without an emulator leaves them out"
+
+# Debian's flags, as debhelper passes them, and Fedora's usual ones.
+for options in '' hardening=+all hardening=-all; do
+	configure "debian$options" -DCMAKE_BUILD_TYPE=None \
+		-DFIRSTSHELL_WERROR=ON \
+		"-DCMAKE_CXX_FLAGS=$(debian "$options" CPPFLAGS) $(debian "$options" CXXFLAGS)" \
+		"-DCMAKE_EXE_LINKER_FLAGS=$(debian "$options" LDFLAGS)"
+	build "$work/debian$options"
+	once "$work/debian$options"
+done
+headers "$work/debian" | grep -q 'Type: *DYN' || fail "Debian's: no PIE"
+headers "$work/debianhardening=+all" | grep -q BIND_NOW ||
+	fail "Debian's +all: no immediate binding"
+headers "$work/debianhardening=-all" | grep -q 'Type: *EXEC' ||
+	fail "Debian's hardening=-all: a PIE all the same"
+configure fedora -DCMAKE_BUILD_TYPE=None \
+	'-DCMAKE_CXX_FLAGS=-O2 -flto=auto -ffat-lto-objects -fexceptions -g -grecord-gcc-switches -pipe -Wall -Werror=format-security -Wp,-U_FORTIFY_SOURCE,-D_FORTIFY_SOURCE=3 -Wp,-D_GLIBCXX_ASSERTIONS -fstack-protector-strong -m64 -mtune=generic -fasynchronous-unwind-tables -fstack-clash-protection -fcf-protection' \
+	'-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro -Wl,--as-needed -Wl,-z,now'
+build "$work/fedora"
+once "$work/fedora"
+pass "Debian's flags (default, +all, -all) and Fedora's: nothing twice;" \
+	"-all makes no PIE"
+
+# Refusals win; and the default build has every protection.
+configure refused '-DCMAKE_CXX_FLAGS=-fno-stack-protector -fcf-protection=none' \
+	-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,lazy
+build "$work/refused"
+lines "$work/refused" | grep -E -e '-fstack-protector-strong|-fcf-protection( |$)|-z,now' &&
+	fail "a refused protection was added back"
+headers "$work/refused" | grep -q BIND_NOW && fail "-z lazy lost"
+configure default
+build "$work/default"
+for flag in -fstack-protector-strong -fstack-clash-protection \
+	-fcf-protection -D_FORTIFY_SOURCE=2 -fPIE -Wl,-z,relro -Wl,-z,now; do
+	lines "$work/default" | grep -q -e " $flag " ||
+		fail "the default build lacks $flag"
+done
+pass "refusals win; the default build has every protection"
+
+# The same folder configured again with other flags, and a broken source
+# mended: each gives the right result without a new folder.
+configure default '-DCMAKE_CXX_FLAGS=-D_FORTIFY_SOURCE=3' -DFIRSTSHELL_WERROR=ON
+build "$work/default"
+lines "$work/default" | grep -q -e '-D_FORTIFY_SOURCE=2' &&
+	fail "a second configure kept -D_FORTIFY_SOURCE=2"
+mkdir "$work/tree"
+(cd "$src" && tar -cf - CMakeLists.txt LICENSE CHANGELOG README.md bench \
+	cmake doc src tests) | tar -xf - -C "$work/tree"
+cp "$work/tree/src/firstshell.cpp" "$work/good.cpp"
+echo 'broken' >>"$work/tree/src/firstshell.cpp"
+src=$work/tree
+configure mended -DFIRSTSHELL_STATIC=ON
+cmake --build "$work/mended" >/dev/null 2>&1 && fail "a broken source built"
+cp "$work/good.cpp" "$work/tree/src/firstshell.cpp"
+build "$work/mended"
+grep -q '^FIRSTSHELL_LINK:INTERNAL=static-pie$' "$work/mended/CMakeCache.txt" ||
+	fail "the mended source links no static PIE"
+sed 's/^Copyright (c) .*/Copyright (c) 2026 someone else/' \
+	"$src/LICENSE" >"$work/LICENSE" && cp "$work/LICENSE" "$src/LICENSE"
+build "$work/mended"
+grep -q 'someone else' "$work/mended/package/copyright" ||
+	fail "an edited LICENSE left the copyright file stale"
+pass "configured again, mended, and with LICENSE edited: right each time"
+
+# Ninja Multi-Config: every configuration builds, passes, installs.
+configure multi -G 'Ninja Multi-Config'
+for config in Debug Release RelWithDebInfo; do
+	build "$work/multi" $config
+	(cd "$work/multi" && ctest -C $config) >"$work/log" 2>&1 || {
+		cat "$work/log"
+		fail "Ninja Multi-Config, $config: the suite failed"
+	}
+	cmake --install "$work/multi" --config $config \
+		--prefix "$work/multi-$config" >/dev/null ||
+		fail "Ninja Multi-Config, $config: install failed"
+done
+pass "Ninja Multi-Config: Debug, Release, RelWithDebInfo build, pass," \
+	"install"
