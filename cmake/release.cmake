@@ -6,8 +6,9 @@
 #
 # Into release/, made anew: the source tarball, made by git from the last
 # commit; the .deb and the .rpm linked against the system's C library, and
-# the standalone tarballs for x86_64 and aarch64, each built from that source
-# tarball and packaged only after its whole suite has run and passed; and
+# the standalone tarballs for x86_64 and each processor of processors.cmake,
+# each built from that source tarball and packaged only after its whole
+# suite has run and passed (under its emulator, cross-built); and
 # SHA256SUMS over them all. Everything is made in build-release/ first, so a
 # release that stops half-way leaves no release/ behind. SOURCE_DATE_EPOCH is
 # honoured, and taken from the last commit when not set: the same commit
@@ -35,8 +36,7 @@ function(need kind what)
 endfunction()
 foreach(tool git gzip c++:g++ readelf:binutils rpmbuild:rpm
 	dpkg-shlibdeps:dpkg-dev
-	unshare:util-linux qemu-aarch64:qemu-user
-	aarch64-linux-gnu-g++:g++-aarch64-linux-gnu)
+	unshare:util-linux)
 	string(REPLACE ":" ";" tool ${tool})
 	list(GET tool 0 program)
 	list(GET tool -1 package)
@@ -44,8 +44,18 @@ foreach(tool git gzip c++:g++ readelf:binutils rpmbuild:rpm
 endforeach()
 cmake_host_system_information(RESULT arch QUERY OS_PLATFORM)
 need(FILE /usr/lib/${arch}-linux-musl/musl-gcc.specs musl-dev)
-need(FILE /usr/lib/aarch64-linux-musl/musl-gcc.specs musl-dev:arm64
-	"after dpkg --add-architecture arm64 and apt-get update")
+# Every processor of the table, cross-built and tested under its emulator.
+include(${CMAKE_CURRENT_LIST_DIR}/processors.cmake)
+set(archs "")
+foreach(row IN LISTS FIRSTSHELL_PROCESSORS)
+	string(REGEX MATCH "^[^ ]+" cross "${row}")
+	list(APPEND archs ${cross})
+	firstshell_processor(${cross})
+	need(PROGRAM ${firstshell_triplet}-g++ g++-${firstshell_triplet})
+	need(PROGRAM ${firstshell_emulator} qemu-user)
+	need(FILE /usr/lib/${firstshell_musl}/musl-gcc.specs musl-dev:${cross}
+		"after dpkg --add-architecture ${cross} and apt-get update")
+endforeach()
 
 # The version is project()'s; the newest CHANGELOG entry must be for it.
 file(READ ${top}/CMakeLists.txt lists)
@@ -88,20 +98,32 @@ execute_process(COMMAND git -C ${top} -c tar.umask=0022 archive --format=tar
 	COMMAND_ERROR_IS_FATAL ANY)
 file(ARCHIVE_EXTRACT INPUT ${work}/release/${name}.tar.gz DESTINATION ${work})
 
-foreach(preset packages standalone standalone-aarch64)
-	message(STATUS "firstshell release: workflow ${preset}")
+set(builds packages standalone)
+foreach(cross IN LISTS archs)
+	list(APPEND builds standalone-cross:${cross})
+endforeach()
+foreach(build IN LISTS builds)
+	string(REPLACE ":" ";" build ${build})
+	list(GET build 0 preset)
+	list(GET build -1 dir)
+	set(ENV{FIRSTSHELL_ARCH} ${dir})
+	if(preset STREQUAL standalone-cross)
+		set(dir standalone-${dir})
+	endif()
+	message(STATUS "firstshell release: workflow ${preset} (${dir})")
 	execute_process(COMMAND ${CMAKE_COMMAND} --workflow --preset ${preset}
 		WORKING_DIRECTORY ${work}/${name}
 		OUTPUT_VARIABLE log ERROR_VARIABLE log RESULT_VARIABLE failed)
-	file(WRITE ${work}/${preset}.log "${log}")
+	file(WRITE ${work}/${dir}.log "${log}")
 	# ctest counts a skipped case as no failure.
 	if(failed OR log MATCHES "tests did not run")
 		message(FATAL_ERROR "firstshell release: workflow ${preset} "
-			"failed or skipped cases; see ${work}/${preset}.log:\n"
+			"failed or skipped cases; see ${work}/${dir}.log:\n"
 			"${log}")
 	endif()
-	set(dir ${work}/${name}/build-${preset})
-	file(GLOB made ${dir}/*.deb ${dir}/*.rpm ${dir}/*.tar.gz)
+	file(GLOB made ${work}/${name}/build-${dir}/*.deb
+		${work}/${name}/build-${dir}/*.rpm
+		${work}/${name}/build-${dir}/*.tar.gz)
 	file(COPY ${made} DESTINATION ${work}/release)
 endforeach()
 
