@@ -7,9 +7,11 @@
 # CMAKE_CXX_FLAGS and CMAKE_EXE_LINKER_FLAGS and of each configuration's
 # (which CXXFLAGS, CPPFLAGS and LDFLAGS set at the first configure). A flag
 # is added only where they neither carry it already nor turn it off, and
-# only where the toolchain takes it. Sets FIRSTSHELL_HARDEN_LINK to the link
-# options, for link.cmake's probes, and FIRSTSHELL_PIE, whether link.cmake
-# is to make a PIE of a dynamic build.
+# only where the toolchain takes it. Sets, for the rest of the configure
+# step: `given`, those flags, each between blanks; FIRSTSHELL_PROBE_KEY, the
+# name under which a probe's answer is cached; FIRSTSHELL_HARDEN_LINK, the
+# link options, for link.cmake's probes; and FIRSTSHELL_PIE, whether
+# link.cmake is to make a PIE of a dynamic build.
 
 option(FIRSTSHELL_HARDEN
 	"Add the hardening flags that the flags given neither carry nor refuse"
@@ -44,12 +46,13 @@ set(CMAKE_REQUIRED_QUIET ON)
 set(added "")
 set(kept "")
 set(lacking "")
-# harden(FLAG CARRIED REFUSED): FLAG, unless the flags given match CARRIED
-# (it, or another form of it) or REFUSED, or the toolchain refuses it.
-function(harden flag carried refused)
-	if(given MATCHES " (${carried}) ")
+# harden(FLAG SAID): FLAG, unless the flags given have a word that SAID
+# matches (FLAG, another form of it, or its refusal), or the toolchain
+# refuses it.
+function(harden flag said)
+	if(given MATCHES " (${said}) ")
 		list(APPEND kept ${CMAKE_MATCH_1})
-	elseif(NOT given MATCHES " (${refused}) ")
+	else()
 		string(MAKE_C_IDENTIFIER "FIRSTSHELL_HAS${flag}_${FIRSTSHELL_PROBE_KEY}" var)
 		if(flag MATCHES "^-Wl,")
 			set(CMAKE_REQUIRED_LINK_OPTIONS ${flag})
@@ -68,14 +71,13 @@ function(harden flag carried refused)
 	endforeach()
 endfunction()
 
-harden(-fstack-protector-strong "-fstack-protector[-a-z]*" -fno-stack-protector)
-harden(-fstack-clash-protection -fstack-clash-protection
-	-fno-stack-clash-protection)
-# Refused where there is no CET, i.e. off x86.
-harden(-fcf-protection "-fcf-protection(=[a-z]+)?" -fno-cf-protection)
+harden(-fstack-protector-strong "-f(no-)?stack-protector[-a-z]*")
+harden(-fstack-clash-protection "-f(no-)?stack-clash-protection")
+# Refused by the toolchain where there is no CET, i.e. off x86.
+harden(-fcf-protection "-fcf-protection(=[a-z]+)?")
 # macOS's linker has no -z.
-harden(-Wl,-z,relro "-Wl,([^ ]*,)?-z,?relro" "-Wl,([^ ]*,)?-z,?norelro")
-harden(-Wl,-z,now "-Wl,([^ ]*,)?-z,?now" "-Wl,([^ ]*,)?-z,?lazy")
+harden(-Wl,-z,relro "-Wl,([^ ]*,)?-z,?(no)?relro")
+harden(-Wl,-z,now "-Wl,([^ ]*,)?-z,?(now|lazy)")
 foreach(flag IN LISTS added)
 	if(flag MATCHES "^-Wl,")
 		list(APPEND FIRSTSHELL_HARDEN_LINK ${flag})
@@ -95,9 +97,12 @@ else()
 		string(TOUPPER "${config}" upper)
 		string(REGEX MATCHALL "-O[^ ]*" levels
 			" ${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${upper}} ")
-		list(REVERSE levels)
-		if(levels AND NOT levels MATCHES "^-O0")
-			string(APPEND optimised "$<CONFIG:${config}>,")
+		if(levels)
+			# The last -O given is the one that counts.
+			list(GET levels -1 level)
+			if(NOT level STREQUAL "-O0")
+				string(APPEND optimised "$<CONFIG:${config}>,")
+			endif()
 		endif()
 	endforeach()
 	if(optimised)

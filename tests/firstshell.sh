@@ -5,9 +5,9 @@
 #
 # Runs one behaviour of PROGRAM (through EMULATOR, when it is cross-built)
 # against the real C library, in the shell FIRSTSHELL_TEST_SHELL names (sh
-# if unset), which runs this script. Where it can, the script runs itself again in a
-# private mount namespace and binds a list of its own over /etc/shells, so the
-# case knows the list. Where it cannot (a container, an unprivileged user,
+# if unset), which runs this script. Where it can, the script runs itself
+# again, in that shell, in a private mount namespace and binds a list of its
+# own over /etc/shells, so the case knows the list. Where it cannot (a container, an unprivileged user,
 # macOS, the BSDs), a case runs against the system's list, held against the
 # program's own plain run, if it needs no list of its own; else it exits 77,
 # and is skipped. The script uses POSIX sh and utilities alone.
