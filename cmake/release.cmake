@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: ISC
 #
-# Makes the release, at the top of the source tree:
+# Makes the release, at the top of a git checkout:
 #
 #   cmake -P cmake/release.cmake
 #
@@ -8,16 +8,33 @@
 # commit; the .deb and the .rpm linked against the system's C library, and
 # the standalone tarballs for x86_64 and each processor of processors.cmake,
 # each built from that source tarball and packaged only after its whole
-# suite has run and passed (under its emulator, cross-built); and
-# SHA256SUMS over them all. Everything is made in build-release/ first, so a
-# release that stops half-way leaves no release/ behind. SOURCE_DATE_EPOCH is
-# honoured, and taken from the last commit when not set: the same commit
-# makes the same bytes wherever it is built.
+# suite has run and passed (under its emulator, cross-built); BUILDINFO, the
+# record of what built them; SHA256SUMS over them all; and, given a key
+# (FIRSTSHELL_SIGNING_KEY, as -D or in the environment, a key gpg knows),
+# detached signatures of the source tarball and of SHA256SUMS. Nothing is
+# written to release/ unless check-release.sh passes what was made, in
+# build-release/. SOURCE_DATE_EPOCH is honoured, and taken from the last
+# commit when not set: the same commit makes the same bytes wherever the
+# same packages build it.
+#
+#   cmake -DFIRSTSHELL_REBUILD=FOLDER -P cmake/release.cmake
+#
+# rebuilds the release in FOLDER from its source tarball and BUILDINFO, in
+# any source tree (the unpacked tarball will do), and compares every file
+# with FOLDER's SHA256SUMS; it stops first, naming them, if this system's
+# packages are not those BUILDINFO records.
 
 cmake_minimum_required(VERSION 3.25)
 get_filename_component(top ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
 set(work ${top}/build-release)
 set(out ${top}/release)
+if(FIRSTSHELL_REBUILD)
+	get_filename_component(given ${FIRSTSHELL_REBUILD} ABSOLUTE)
+	set(out ${work}/rebuilt)
+endif()
+if(NOT DEFINED FIRSTSHELL_SIGNING_KEY)
+	set(FIRSTSHELL_SIGNING_KEY "$ENV{FIRSTSHELL_SIGNING_KEY}")
+endif()
 file(REMOVE_RECURSE ${out} ${work})
 
 # All that the builds and their tests need, checked before anything is made.
@@ -34,9 +51,15 @@ function(need kind what)
 			"on Debian: apt-get install ${pkgs}")
 	endif()
 endfunction()
-foreach(tool git gzip c++:g++ readelf:binutils rpmbuild:rpm
-	dpkg-shlibdeps:dpkg-dev
-	unshare:util-linux)
+set(tools gzip c++:g++ readelf:binutils rpmbuild:rpm rpm2cpio:rpm
+	dpkg-shlibdeps:dpkg-dev unshare:util-linux cpio lintian rpmlint)
+if(NOT FIRSTSHELL_REBUILD)
+	list(APPEND tools git)
+endif()
+if(FIRSTSHELL_SIGNING_KEY)
+	list(APPEND tools gpg)
+endif()
+foreach(tool IN LISTS tools)
 	string(REPLACE ":" ";" tool ${tool})
 	list(GET tool 0 program)
 	list(GET tool -1 package)
@@ -76,14 +99,58 @@ function(git var)
 		OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 	set(${var} "${output}" PARENT_SCOPE)
 endfunction()
-git(status status --porcelain)
-if(status)
-	message(WARNING "firstshell release: uncommitted changes are left "
-		"out; the release is made from the last commit:\n${status}")
-endif()
-if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
-	git(epoch log -1 --format=%ct)
-	set(ENV{SOURCE_DATE_EPOCH} ${epoch})
+
+# The installed packages that shaping.list names, as "name (= version)".
+function(shaping var)
+	file(STRINGS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/shaping.list patterns
+		REGEX "^[^#]")
+	execute_process(COMMAND dpkg-query -W
+		"--showformat=\${db:Status-Abbrev}\${binary:Package} (= \${Version})\n"
+		${patterns} OUTPUT_VARIABLE rows ERROR_QUIET)
+	string(REGEX MATCHALL "ii [^\n]*" rows "${rows}")
+	list(TRANSFORM rows REPLACE "^ii " "")
+	list(SORT rows)
+	set(${var} "${rows}" PARENT_SCOPE)
+endfunction()
+shaping(packages)
+
+if(FIRSTSHELL_REBUILD)
+	# The commit, the date and the packages, as the release records them.
+	file(READ ${given}/BUILDINFO record)
+	string(REGEX MATCH "\nCommit: ([^\n]*)" _ "${record}")
+	set(commit ${CMAKE_MATCH_1})
+	string(REGEX MATCH "\nSource-Date-Epoch: ([^\n]*)" _ "${record}")
+	set(ENV{SOURCE_DATE_EPOCH} ${CMAKE_MATCH_1})
+	string(REGEX MATCH "\nInstalled-Build-Depends:\n(( [^\n]*\n)*)" _
+		"${record}")
+	string(REGEX REPLACE "(^ |,?\n ?)" ";" recorded "${CMAKE_MATCH_1}")
+	list(REMOVE_ITEM recorded "")
+	set(differ ${recorded} ${packages})
+	list(REMOVE_ITEM differ ${packages})
+	set(missing ${packages})
+	list(REMOVE_ITEM missing ${recorded})
+	if(differ OR missing)
+		string(REPLACE ";" "\n  " differ "${differ}")
+		string(REPLACE ";" "\n  " missing "${missing}")
+		message(FATAL_ERROR "firstshell rebuild: this system's packages "
+			"are not those that made the release.\nRecorded, not "
+			"here:\n  ${differ}\nHere, not recorded:\n  ${missing}")
+	endif()
+	list(LENGTH recorded count)
+	message(STATUS "firstshell rebuild: the ${count} packages are those "
+		"the release records")
+else()
+	git(status status --porcelain)
+	if(status)
+		message(WARNING "firstshell release: uncommitted changes are "
+			"left out; the release is made from the last "
+			"commit:\n${status}")
+	endif()
+	git(commit rev-parse HEAD)
+	if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+		git(epoch log -1 --format=%ct)
+		set(ENV{SOURCE_DATE_EPOCH} ${epoch})
+	endif()
 endif()
 
 # The source tarball, and the tree it unpacks to, that the packages are
@@ -91,11 +158,15 @@ endif()
 set(name firstshell-${version})
 file(MAKE_DIRECTORY ${work}/release)
 message(STATUS "firstshell release: ${name}.tar.gz")
-# The modes are set, not taken from the user's git configuration.
-execute_process(COMMAND git -C ${top} -c tar.umask=0022 archive --format=tar
-		--prefix=${name}/ HEAD
-	COMMAND gzip -9n OUTPUT_FILE ${work}/release/${name}.tar.gz
-	COMMAND_ERROR_IS_FATAL ANY)
+if(FIRSTSHELL_REBUILD)
+	file(COPY ${given}/${name}.tar.gz DESTINATION ${work}/release)
+else()
+	# The modes are set, not taken from the user's git configuration.
+	execute_process(COMMAND git -C ${top} -c tar.umask=0022 archive
+			--format=tar --prefix=${name}/ HEAD
+		COMMAND gzip -9n OUTPUT_FILE ${work}/release/${name}.tar.gz
+		COMMAND_ERROR_IS_FATAL ANY)
+endif()
 file(ARCHIVE_EXTRACT INPUT ${work}/release/${name}.tar.gz DESTINATION ${work})
 
 set(builds packages standalone)
@@ -127,6 +198,25 @@ foreach(build IN LISTS builds)
 	file(COPY ${made} DESTINATION ${work}/release)
 endforeach()
 
+# The record of what built it, in deb822 form, as Debian's .buildinfo:
+# nothing that differs between two machines with the same packages.
+file(STRINGS /etc/os-release system REGEX "^PRETTY_NAME=")
+string(REGEX REPLACE "^PRETTY_NAME=\"?([^\"]*)\"?$" "\\1" system "${system}")
+execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE machine
+	OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+list(JOIN packages ",\n " depends)
+file(WRITE ${work}/release/BUILDINFO "\
+Format: 1.0
+Source: firstshell
+Version: ${version}
+Commit: ${commit}
+Source-Date-Epoch: $ENV{SOURCE_DATE_EPOCH}
+Build-Origin: ${system}
+Build-Architecture: ${machine}
+Installed-Build-Depends:
+ ${depends}
+")
+
 file(GLOB files RELATIVE ${work}/release ${work}/release/*)
 list(SORT files)
 set(sums "")
@@ -135,5 +225,44 @@ foreach(file IN LISTS files)
 	string(APPEND sums "${sum}  ${file}\n")
 endforeach()
 file(WRITE ${work}/release/SHA256SUMS "${sums}")
+
+message(STATUS "firstshell release: checking what was made")
+execute_process(COMMAND sh ${top}/cmake/check-release.sh ${top}
+		${work}/release
+	OUTPUT_VARIABLE log ERROR_VARIABLE log RESULT_VARIABLE failed)
+file(WRITE ${work}/check-release.log "${log}")
+if(failed)
+	message(FATAL_ERROR "firstshell release: the checks failed; nothing "
+		"is released. See ${work}/check-release.log:\n${log}")
+endif()
+string(REGEX MATCHALL "check-release: [^\n]*" said "${log}")
+list(JOIN said "\n" said)
+message(STATUS "${said}")
+
+if(FIRSTSHELL_SIGNING_KEY)
+	foreach(file ${name}.tar.gz SHA256SUMS)
+		execute_process(COMMAND gpg --batch --yes --armor --detach-sign
+				--local-user ${FIRSTSHELL_SIGNING_KEY}
+				--output ${work}/release/${file}.asc
+				${work}/release/${file}
+			COMMAND_ERROR_IS_FATAL ANY)
+	endforeach()
+	message(STATUS "firstshell release: signed with "
+		"${FIRSTSHELL_SIGNING_KEY}")
+else()
+	message(STATUS "firstshell release: unsigned: "
+		"FIRSTSHELL_SIGNING_KEY names no key")
+endif()
+
 file(RENAME ${work}/release ${out})
-message(STATUS "firstshell release: made in ${out}:\n${sums}")
+if(FIRSTSHELL_REBUILD)
+	file(READ ${given}/SHA256SUMS published)
+	if(NOT published STREQUAL sums)
+		message(FATAL_ERROR "firstshell rebuild: the files differ from "
+			"${given}/SHA256SUMS.\nPublished:\n${published}"
+			"Rebuilt, in ${out}:\n${sums}")
+	endif()
+	message(STATUS "firstshell rebuild: every file matches ${given}/SHA256SUMS")
+else()
+	message(STATUS "firstshell release: made in ${out}:\n${sums}")
+endif()
