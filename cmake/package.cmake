@@ -5,9 +5,10 @@
 # the C library it depends on, an .rpm where rpmbuild is. A static build makes
 # the standalone tarball, named for the system and processor it runs on.
 
-# CPACK_PRE_BUILD_SCRIPTS, which strips the binary and adds the rest, came
-# with 3.19: with an older cmake, cpack stops rather than make a package
-# without them.
+# CPACK_PRE_BUILD_SCRIPTS, which strips the binary and adds the rest, and
+# CPACK_POST_BUILD_SCRIPTS, which makes the bytes independent of the file
+# system, came with 3.19: with an older cmake, cpack stops rather than make a
+# package without them.
 if(CMAKE_VERSION VERSION_LESS 3.19)
 	file(WRITE ${PROJECT_BINARY_DIR}/CPackConfig.cmake
 		"message(FATAL_ERROR \"firstshell: packaging needs CMake 3.19 "
@@ -32,6 +33,7 @@ set(CPACK_PACKAGE_CONTACT "${FIRSTSHELL_MAINTAINER}")
 # the staged tree by stage.cmake, from what is made here.
 set(pkg ${PROJECT_BINARY_DIR}/package)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/stage.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/settle.cmake)
 set(CPACK_FIRSTSHELL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_FIRSTSHELL_PACKAGE_DIR ${pkg})
 set(CPACK_FIRSTSHELL_STRIP ${CMAKE_STRIP})
