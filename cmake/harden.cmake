@@ -1,23 +1,25 @@
 # SPDX-License-Identifier: ISC
 #
 # The hardening a distribution builds every binary with, put on the
-# firstshell_build target: stack protector, stack clash protection, CET on
-# x86, fortified C library calls (in the configurations that optimise), full
-# RELRO with immediate binding, and a PIE. The flags given win: those of
-# CMAKE_CXX_FLAGS and CMAKE_EXE_LINKER_FLAGS and of each configuration's
-# (which CXXFLAGS, CPPFLAGS and LDFLAGS set at the first configure). A flag
-# is added only where they neither carry it already nor turn it off, and
-# only where the toolchain takes it. Sets, for the rest of the configure
+# firstshell_build target: stack protector, stack clash protection,
+# -fcf-protection on x86, fortified C library calls (in the configurations
+# that optimise), full RELRO with immediate binding, and a PIE. The flags
+# given win: those of CMAKE_CXX_FLAGS and CMAKE_EXE_LINKER_FLAGS and of each
+# configuration's (which CXXFLAGS and LDFLAGS set at the first configure). A
+# flag is added only where they neither carry it already nor turn it off,
+# and only where the toolchain takes it. Sets, for the rest of the configure
 # step: `given`, those flags, each between blanks; FIRSTSHELL_PROBE_KEY, the
 # name under which a probe's answer is cached; FIRSTSHELL_HARDEN_LINK, the
-# link options, for link.cmake's probes; and FIRSTSHELL_PIE, whether
-# link.cmake is to make a PIE of a dynamic build.
+# link options, for link.cmake's probes; FIRSTSHELL_PIE, whether link.cmake
+# is to make a PIE; and FIRSTSHELL_ELF, what the linked binary must then
+# show: relro and now (immediate binding), to which link.cmake adds pie.
 
 option(FIRSTSHELL_HARDEN
 	"Add the hardening flags that the flags given neither carry nor refuse"
 	ON)
 set(FIRSTSHELL_HARDEN_LINK "")
 set(FIRSTSHELL_PIE OFF)
+set(FIRSTSHELL_ELF "")
 
 # A probe's answer depends on the toolchain and the flags given: its cache
 # entry is named for them, so that other flags are probed anew.
@@ -86,6 +88,12 @@ foreach(flag IN LISTS added)
 	endif()
 endforeach()
 target_link_options(firstshell_build INTERFACE ${FIRSTSHELL_HARDEN_LINK})
+foreach(property relro now)
+	if(FIRSTSHELL_HARDEN_LINK MATCHES "-z,${property}" OR
+		given MATCHES " -Wl,([^ ]*,)?-z,?${property}[ ,]")
+		list(APPEND FIRSTSHELL_ELF ${property})
+	endif()
+endforeach()
 
 # The C library's fortified calls need optimisation, and warn without it:
 # only in the configurations whose flags optimise.

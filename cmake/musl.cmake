@@ -1,10 +1,12 @@
 # SPDX-License-Identifier: ISC
 #
-# Builds firstshell against musl instead of the system's C library
-# (Debian: musl-dev), for this machine's processor unless a cross toolchain
-# file (cross-musl.cmake) has set another:
+# Builds firstshell against musl instead of the system's C library, for this
+# machine's processor or, cross-built, for another that FIRSTSHELL_ARCH names
+# by its Debian architecture (a row of processors.cmake); a cross build's
+# tests run under qemu's user-mode emulator:
 #
-#   cmake -S . -B build-musl -DCMAKE_TOOLCHAIN_FILE=cmake/musl.cmake
+#   cmake -S . -B build-musl -DCMAKE_TOOLCHAIN_FILE=cmake/musl.cmake \
+#       -DFIRSTSHELL_STATIC=ON [-DFIRSTSHELL_ARCH=armhf]
 #
 # The compiler is GCC's C driver with musl's specs, as in musl-gcc: musl's
 # headers and no C++ library's, which is all the program needs, since it
@@ -12,44 +14,63 @@
 # runtime. musl's specs link -static-pie as a dynamic program; here it links
 # a static PIE, with musl's rcrt1.o and no program interpreter.
 
-# A cross toolchain file sets FIRSTSHELL_MUSL_TRIPLET, FIRSTSHELL_MUSL_DIR
-# (musl's folder under /usr/lib) and FIRSTSHELL_MUSL_INSTALL (what to
-# install); else they follow from the processor, as Debian names them.
-if(CMAKE_SYSTEM_PROCESSOR)
-	set(arch ${CMAKE_SYSTEM_PROCESSOR})
+set(FIRSTSHELL_ARCH "${FIRSTSHELL_ARCH}" CACHE STRING
+	"The Debian architecture to cross-build for; empty: this machine's")
+# The configure step's probes read this file again, in projects of their own.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES FIRSTSHELL_ARCH)
+include(${CMAKE_CURRENT_LIST_DIR}/processors.cmake)
+if(FIRSTSHELL_ARCH)
+	firstshell_processor(arch "${FIRSTSHELL_ARCH}")
+	if(NOT firstshell_arch)
+		message(FATAL_ERROR "firstshell: no processor '${FIRSTSHELL_ARCH}'; "
+			"cmake -P cmake/processors.cmake lists them")
+	endif()
 else()
-	set(arch ${CMAKE_HOST_SYSTEM_PROCESSOR})
+	firstshell_processor(uname "${CMAKE_HOST_SYSTEM_PROCESSOR}")
+	if(NOT firstshell_arch)
+		set(firstshell_triplet ${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-gnu)
+		set(firstshell_musl ${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-musl)
+		set(firstshell_uname ${CMAKE_HOST_SYSTEM_PROCESSOR})
+	endif()
 endif()
-if(NOT FIRSTSHELL_MUSL_TRIPLET)
-	set(FIRSTSHELL_MUSL_TRIPLET ${arch}-linux-gnu)
-	set(FIRSTSHELL_MUSL_DIR ${arch}-linux-musl)
+
+if(firstshell_uname STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
+	set(install "musl-dev; Debian 11: musl-dev musl-tools")
+	set(native_cc gcc)
+	set(native_strip strip)
+else()
+	set(CMAKE_SYSTEM_NAME Linux)
+	set(CMAKE_SYSTEM_PROCESSOR ${firstshell_uname})
+	set(install "g++-${firstshell_triplet} musl-dev:${firstshell_arch}, \
+after dpkg --add-architecture ${firstshell_arch}")
+	find_program(FIRSTSHELL_EMULATOR_${firstshell_arch} ${firstshell_emulator})
+	if(FIRSTSHELL_EMULATOR_${firstshell_arch})
+		set(CMAKE_CROSSCOMPILING_EMULATOR
+			${FIRSTSHELL_EMULATOR_${firstshell_arch}})
+	endif()
 endif()
-find_file(FIRSTSHELL_MUSL_SPECS musl-gcc.specs
-	PATHS /usr/lib/${FIRSTSHELL_MUSL_DIR} /usr/lib/musl/lib
-		/usr/local/musl/lib
+
+find_file(FIRSTSHELL_MUSL_SPECS_${firstshell_uname} musl-gcc.specs
+	PATHS /usr/lib/${firstshell_musl} /usr/lib/musl/lib /usr/local/musl/lib
 	NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-# A cross compiler and its binutils are named for their target alone. CMake
-# takes the binutils' names from a C++ compiler's, not from this one's.
-if(arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
-	find_program(FIRSTSHELL_MUSL_CC NAMES ${FIRSTSHELL_MUSL_TRIPLET}-gcc gcc)
-	find_program(CMAKE_STRIP NAMES ${FIRSTSHELL_MUSL_TRIPLET}-strip strip)
-	set(install "apt-get install musl-dev; Debian 11: musl-dev musl-tools")
-else()
-	find_program(FIRSTSHELL_MUSL_CC NAMES ${FIRSTSHELL_MUSL_TRIPLET}-gcc)
-	find_program(CMAKE_STRIP NAMES ${FIRSTSHELL_MUSL_TRIPLET}-strip)
-	set(install "${FIRSTSHELL_MUSL_INSTALL}")
-endif()
-if(NOT FIRSTSHELL_MUSL_SPECS OR NOT FIRSTSHELL_MUSL_CC)
+set(specs ${FIRSTSHELL_MUSL_SPECS_${firstshell_uname}})
+# A cross compiler and its binutils are named for their target. CMake takes
+# the binutils' names from a C++ compiler's, not from this one's.
+find_program(FIRSTSHELL_MUSL_CC_${firstshell_uname}
+	NAMES ${firstshell_triplet}-gcc ${native_cc})
+find_program(CMAKE_STRIP NAMES ${firstshell_triplet}-strip ${native_strip})
+set(cc ${FIRSTSHELL_MUSL_CC_${firstshell_uname}})
+if(NOT specs OR NOT cc)
 	message(FATAL_ERROR "firstshell: musl's musl-gcc.specs or GCC for "
-		"${arch} not found; install them (Debian: ${install})")
+		"${firstshell_uname} not found; install them (Debian: ${install})")
 endif()
-get_filename_component(lib ${FIRSTSHELL_MUSL_SPECS} DIRECTORY)
+get_filename_component(lib ${specs} DIRECTORY)
 
 # musl's specs, with -static-pie made to link a static PIE. Given with the
 # compiler itself, so that flags set by hand cannot lose them.
-set(specs ${CMAKE_BINARY_DIR}/musl.specs)
-file(WRITE ${specs} "\
-%include <${FIRSTSHELL_MUSL_SPECS}>
+set(FIRSTSHELL_LIBC musl)
+file(WRITE ${CMAKE_BINARY_DIR}/musl.specs "\
+%include <${specs}>
 %rename startfile musl_startfile
 %rename link musl_link
 
@@ -59,4 +80,4 @@ file(WRITE ${specs} "\
 *link:
 %{static-pie:-static -pie --no-dynamic-linker -z text -nostdlib;:%(musl_link)}
 ")
-set(CMAKE_CXX_COMPILER ${FIRSTSHELL_MUSL_CC} -specs=${specs})
+set(CMAKE_CXX_COMPILER ${cc} -specs=${CMAKE_BINARY_DIR}/musl.specs)

@@ -2,23 +2,32 @@
 #
 # Packages, made by cpack from a build. A build linked against the system's
 # C library makes the system's packages: a .deb where dpkg-shlibdeps can name
-# the C library it depends on, an .rpm where rpmbuild is. A static build makes
-# the standalone tarball, named for the system and processor it runs on.
+# the C library it depends on, an .rpm where rpmbuild is. A static musl build
+# makes the standalone tarball, named for the system and processor it runs
+# on. Each carries the program, stripped, and its manual, compressed, and
+# what its format asks for beside them: the install components below, which
+# a plain cmake --install leaves out.
 
-# CPACK_PRE_BUILD_SCRIPTS, which strips the binary and adds the rest, and
-# CPACK_POST_BUILD_SCRIPTS, which makes the bytes independent of the file
-# system, came with 3.19: with an older cmake, cpack stops rather than make a
-# package without them.
-if(CMAKE_VERSION VERSION_LESS 3.19)
-	file(WRITE ${PROJECT_BINARY_DIR}/CPackConfig.cmake
-		"message(FATAL_ERROR \"firstshell: packaging needs CMake 3.19 "
-		"or later; this is ${CMAKE_VERSION}\")\n")
-	return()
+# The maintainer, who signs the packages' changelog: as given, or as
+# Debian's own tools take it from the environment.
+set(maintainer "$ENV{FIRSTSHELL_MAINTAINER}")
+if(NOT maintainer AND DEFINED ENV{DEBFULLNAME} AND DEFINED ENV{DEBEMAIL})
+	set(maintainer "$ENV{DEBFULLNAME} <$ENV{DEBEMAIL}>")
 endif()
-
-set(FIRSTSHELL_MAINTAINER
-	"Set FIRSTSHELL_MAINTAINER <nobody@invalid>"
-	CACHE STRING "The packages' maintainer, as: Name <address>")
+set(FIRSTSHELL_MAINTAINER "${maintainer}" CACHE STRING
+	"The packages' maintainer, as: Name <address>")
+set(CPACK_PACKAGE_CONTACT "${FIRSTSHELL_MAINTAINER}")
+set(unnamed "")
+if(NOT FIRSTSHELL_MAINTAINER)
+	set(user "$ENV{USER}")
+	if(NOT user)
+		set(user nobody)
+	endif()
+	set(CPACK_PACKAGE_CONTACT "${user} <${user}@localhost>")
+	set(unnamed "message(STATUS \"firstshell: FIRSTSHELL_MAINTAINER names \
+no maintainer: these packages, for your own use, name \
+'${CPACK_PACKAGE_CONTACT}'\")")
+endif()
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "\
@@ -27,29 +36,29 @@ as the C library's getusershell(3) returns it, followed by a newline. It takes
 no options and reads no input; when the list has no absolute path or the line
 cannot be written, it says so on standard error and exits 1.")
 set(CPACK_PACKAGE_VENDOR "the firstshell authors")
-set(CPACK_PACKAGE_CONTACT "${FIRSTSHELL_MAINTAINER}")
+set(CPACK_STRIP_FILES ON)
 
-# What a package carries beyond what cmake --install installs is added to
-# the staged tree by stage.cmake, from what is made here.
+# What is made here from LICENSE, CHANGELOG and the manual is made again
+# when they change.
 set(pkg ${PROJECT_BINARY_DIR}/package)
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/stage.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/settle.cmake)
-set(CPACK_FIRSTSHELL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
-set(CPACK_FIRSTSHELL_PACKAGE_DIR ${pkg})
-set(CPACK_FIRSTSHELL_STRIP ${CMAKE_STRIP})
-set(CPACK_FIRSTSHELL_BINDIR ${CMAKE_INSTALL_BINDIR})
-set(CPACK_FIRSTSHELL_MANDIR ${CMAKE_INSTALL_MANDIR})
-set(CPACK_FIRSTSHELL_DOCDIR ${CMAKE_INSTALL_DOCDIR})
-set(CPACK_FIRSTSHELL_DATAROOTDIR ${CMAKE_INSTALL_DATAROOTDIR})
-
-# What is made here from LICENSE and CHANGELOG is made again when they change.
+set(src ${PROJECT_SOURCE_DIR})
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-	${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG)
+	${src}/LICENSE ${src}/doc/firstshell.1)
+# gzip -n leaves the name and time out, so that the bytes follow from the
+# manual alone.
+file(MAKE_DIRECTORY ${pkg})
+execute_process(COMMAND gzip -9n INPUT_FILE ${src}/doc/firstshell.1
+	OUTPUT_FILE ${pkg}/firstshell.1.gz RESULT_VARIABLE failed)
+if(failed)
+	message(FATAL_ERROR "firstshell: gzip failed to compress the manual")
+endif()
+install(FILES ${pkg}/firstshell.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+	COMPONENT packaged EXCLUDE_FROM_ALL)
 
 # Debian's machine-readable copyright file, from LICENSE: its first line
 # names the holders, and the rest is the text, indented, with "." for blank
 # lines.
-file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+file(READ ${src}/LICENSE license)
 if(NOT license MATCHES "^Copyright \\(c\\) ([^\n]*)\n\n(.*[^\n])\n*$")
 	message(FATAL_ERROR "LICENSE does not begin with a Copyright line")
 endif()
@@ -66,29 +75,49 @@ License: ISC
  ${text}
 ")
 
-# rpm keeps its changelog in a format of its own: CHANGELOG's entries,
-# newest first, each under a "* date maintainer - version-release" line.
+# CHANGELOG's entries ("firstshell VERSION -- DATE", then items), newest
+# first, as Debian's changelog and rpm's %changelog, signed by the
+# maintainer.
 set(CPACK_RPM_PACKAGE_RELEASE 1)
-file(READ ${PROJECT_SOURCE_DIR}/CHANGELOG debian)
+file(STRINGS ${src}/CHANGELOG lines)
+set(debian "")
 set(rpm "")
 set(items "")
-while(debian MATCHES "^([^\n]*)\n(.*)$")
-	set(line "${CMAKE_MATCH_1}")
-	set(debian "${CMAKE_MATCH_2}")
-	if(line MATCHES "^[^ ]+ \\(([^)]+)\\)")
-		set(version "${CMAKE_MATCH_1}")
-	elseif(line MATCHES "^  \\* (.*)")
-		string(APPEND items "- ${CMAKE_MATCH_1}\n")
-	elseif(line MATCHES "^    (.*)")
-		string(APPEND items "  ${CMAKE_MATCH_1}\n")
-	elseif(line MATCHES "^ -- (.*>)  (...), ([0-9]+) (...) ([0-9]+) ")
-		string(APPEND rpm "* ${CMAKE_MATCH_2} ${CMAKE_MATCH_4} "
-			"${CMAKE_MATCH_3} ${CMAKE_MATCH_5} ${CMAKE_MATCH_1} - "
+macro(entry)
+	if(items)
+		string(APPEND debian "${PROJECT_NAME} (${version}) unstable; "
+			"urgency=medium\n\n${items}\n -- ${CPACK_PACKAGE_CONTACT}  "
+			"${date}\n\n")
+		string(REGEX REPLACE "(^|\n)  \\* " "\\1- " items "${items}")
+		string(REPLACE "\n    " "\n  " items "${items}")
+		string(APPEND rpm "* ${rpmdate} ${CPACK_PACKAGE_CONTACT} - "
 			"${version}-${CPACK_RPM_PACKAGE_RELEASE}\n${items}\n")
 		set(items "")
 	endif()
-endwhile()
+endmacro()
+set(header "^firstshell ([^ ]+) -- (((...), ([0-9]+) (...) ([0-9]+)).*)")
+foreach(line IN LISTS lines)
+	if(line MATCHES "${header}")
+		entry()
+		set(version ${CMAKE_MATCH_1})
+		set(date "${CMAKE_MATCH_2}")
+		set(rpmdate "${CMAKE_MATCH_4} ${CMAKE_MATCH_6} ${CMAKE_MATCH_5} ${CMAKE_MATCH_7}")
+	elseif(line MATCHES "^  ")
+		string(APPEND items "${line}\n")
+	endif()
+endforeach()
+entry()
+string(STRIP "${debian}" debian)
+file(WRITE ${pkg}/changelog "${debian}\n")
 file(WRITE ${pkg}/rpm-changelog "${rpm}")
+execute_process(COMMAND gzip -9n INPUT_FILE ${pkg}/changelog
+	OUTPUT_FILE ${pkg}/changelog.gz)
+
+install(FILES ${pkg}/copyright ${pkg}/changelog.gz
+	DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT deb EXCLUDE_FROM_ALL)
+install(FILES ${src}/LICENSE
+	DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/licenses/${PROJECT_NAME}
+	COMPONENT rpm EXCLUDE_FROM_ALL)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
@@ -109,31 +138,26 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 # Build time and host from SOURCE_DATE_EPOCH and a fixed name, not from the
 # machine, so that the same sources make the same bytes.
 set(CPACK_RPM_SPEC_MORE_DEFINE "\
-%define packager ${FIRSTSHELL_MAINTAINER}
+%define packager ${CPACK_PACKAGE_CONTACT}
 %define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1
 %define clamp_mtime_to_source_date_epoch 1")
 
-if(NOT FIRSTSHELL_LINK STREQUAL "dynamic")
-	set(CPACK_GENERATOR TGZ)
-	string(TOLOWER "${CMAKE_SYSTEM_NAME}" system)
-	set(CPACK_PACKAGE_FILE_NAME
-		${PROJECT_NAME}-${PROJECT_VERSION}-${system}-${CMAKE_SYSTEM_PROCESSOR})
-	if(FIRSTSHELL_MUSL_SPECS)
-		# The binary carries musl, whose licence asks for its notice
-		# in every copy.
-		find_file(FIRSTSHELL_MUSL_LICENSE NAMES copyright COPYRIGHT
-			PATHS /usr/share/doc/musl /usr/share/licenses/musl
-			NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-		if(NOT FIRSTSHELL_MUSL_LICENSE)
-			message(FATAL_ERROR "firstshell: musl's licence "
-				"notice not found; set FIRSTSHELL_MUSL_LICENSE "
-				"to musl's COPYRIGHT file")
-		endif()
-		configure_file(${FIRSTSHELL_MUSL_LICENSE} ${pkg}/LICENSE.musl
-			COPYONLY)
-	endif()
-else()
+# One package a generator, of the program, the compressed manual and the
+# component of the generator's name.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_RPM_COMPONENT_INSTALL ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_PROJECT_CONFIG_FILE ${pkg}/generator.cmake)
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "\
+string(TOLOWER \"\${CPACK_GENERATOR}\" generator)
+set(CPACK_COMPONENTS_ALL program packaged \${generator})
+${unnamed}
+")
+
+if(FIRSTSHELL_LINK STREQUAL "dynamic")
 	set(CPACK_GENERATOR "")
 	find_program(FIRSTSHELL_DPKG_SHLIBDEPS dpkg-shlibdeps)
 	find_program(FIRSTSHELL_RPMBUILD rpmbuild)
@@ -146,5 +170,32 @@ else()
 	if(NOT CPACK_GENERATOR)
 		set(CPACK_GENERATOR TGZ)
 	endif()
+elseif(FIRSTSHELL_LIBC STREQUAL "musl")
+	set(CPACK_GENERATOR TGZ)
+	string(TOLOWER "${CMAKE_SYSTEM_NAME}" system)
+	set(CPACK_PACKAGE_FILE_NAME
+		${PROJECT_NAME}-${PROJECT_VERSION}-${system}-${CMAKE_SYSTEM_PROCESSOR})
+	# The binary carries musl, whose licence asks for its notice in
+	# every copy.
+	find_file(FIRSTSHELL_MUSL_LICENSE NAMES copyright COPYRIGHT
+		PATHS /usr/share/doc/musl /usr/share/licenses/musl
+		NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+	if(NOT FIRSTSHELL_MUSL_LICENSE)
+		message(FATAL_ERROR "firstshell: musl's licence notice not "
+			"found; set FIRSTSHELL_MUSL_LICENSE to musl's COPYRIGHT")
+	endif()
+	install(FILES ${src}/README.md ${src}/LICENSE DESTINATION .
+		COMPONENT tgz EXCLUDE_FROM_ALL)
+	install(FILES ${FIRSTSHELL_MUSL_LICENSE} DESTINATION .
+		RENAME LICENSE.musl COMPONENT tgz EXCLUDE_FROM_ALL)
+else()
+	# A static binary of another C library carries it inside, under its
+	# own licence: glibc's LGPL asks that users can relink the program
+	# with another glibc, which a tarball of the binary does not give.
+	set(CPACK_GENERATOR TGZ)
+	file(APPEND ${CPACK_PROJECT_CONFIG_FILE} "message(FATAL_ERROR \
+\"firstshell: no package of a static binary but musl's: this one carries \
+the system's C library, whose licence (glibc's LGPL) asks that users can \
+relink it\")\n")
 endif()
 include(CPack)

@@ -1,40 +1,48 @@
 # SPDX-License-Identifier: ISC
 #
-# The processors firstshell is cross-built for against musl, one a row: the
-# Debian architecture that names it, the GNU triplet of its cross compiler
-# (Debian: g++-TRIPLET), musl's folder under /usr/lib (Debian: musl-dev:ARCH),
-# qemu's user-mode emulator for it (Debian: qemu-user), and the name
-# `uname -m` gives on such a machine, which the standalone tarball carries.
-# armel's ARMv5TE baseline is reported as armv5tel. Adding a processor is
-# adding a row.
+# The processors firstshell's standalone tarballs are built for, against
+# musl, one a row: the Debian architecture that names it, the GNU triplet of
+# its compiler (Debian: g++-TRIPLET), musl's folder under /usr/lib (Debian:
+# musl-dev:ARCH), qemu's user-mode emulator for it (Debian: qemu-user), and
+# the name `uname -m` gives on such a machine, which the tarball carries;
+# armel's ARMv5TE baseline reports armv5tel, and a mips64el machine reports
+# mips64, which a big-endian one reports too. Adding a processor is adding a
+# row.
+#
+#   cmake -P cmake/processors.cmake
+#
+# prints the table, a row a line, for scripts to read.
 set(FIRSTSHELL_PROCESSORS
+	"amd64    x86_64-linux-gnu        x86_64-linux-musl       qemu-x86_64   x86_64"
 	"arm64    aarch64-linux-gnu       aarch64-linux-musl      qemu-aarch64  aarch64"
 	"armhf    arm-linux-gnueabihf     arm-linux-musleabihf    qemu-arm      armv7l"
 	"armel    arm-linux-gnueabi       arm-linux-musleabi      qemu-arm      armv5tel"
 	"i386     i686-linux-gnu          i386-linux-musl         qemu-i386     i686"
 	"ppc64el  powerpc64le-linux-gnu   powerpc64le-linux-musl  qemu-ppc64le  ppc64le"
 	"s390x    s390x-linux-gnu         s390x-linux-musl        qemu-s390x    s390x"
-	"mips64el mips64el-linux-gnuabi64 mips64el-linux-musl     qemu-mips64el mips64")
+	"mips64el mips64el-linux-gnuabi64 mips64el-linux-musl     qemu-mips64el mips64el")
 
-# firstshell_processor(ARCH): sets firstshell_triplet, firstshell_musl,
-# firstshell_emulator and firstshell_uname for the Debian architecture ARCH,
-# or fails naming those there are.
-function(firstshell_processor arch)
-	set(archs "")
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+	foreach(row IN LISTS FIRSTSHELL_PROCESSORS)
+		execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${row}")
+	endforeach()
+	return()
+endif()
+
+# firstshell_processor(FIELD VALUE): sets firstshell_arch, _triplet, _musl,
+# _emulator and _uname from the row whose FIELD (arch or uname) is VALUE, or
+# leaves them unset where no row has it.
+function(firstshell_processor field value)
 	foreach(row IN LISTS FIRSTSHELL_PROCESSORS)
 		string(REGEX REPLACE " +" ";" row "${row}")
-		list(GET row 0 name)
-		list(APPEND archs ${name})
-		if(name STREQUAL arch)
-			foreach(field triplet musl emulator uname)
-				list(REMOVE_AT row 0)
-				list(GET row 0 value)
-				set(firstshell_${field} ${value} PARENT_SCOPE)
+		list(FIND row "${value}" at)
+		if((field STREQUAL "arch" AND at EQUAL 0) OR
+			(field STREQUAL "uname" AND at EQUAL 4))
+			foreach(name arch triplet musl emulator uname)
+				list(POP_FRONT row cell)
+				set(firstshell_${name} ${cell} PARENT_SCOPE)
 			endforeach()
 			return()
 		endif()
 	endforeach()
-	string(REPLACE ";" " " archs "${archs}")
-	message(FATAL_ERROR "firstshell: no processor '${arch}'; "
-		"FIRSTSHELL_ARCH is one of: ${archs}")
 endfunction()

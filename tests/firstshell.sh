@@ -1,19 +1,23 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 #
-# usage: firstshell.sh PROGRAM CASE [EMULATOR]
+# usage: firstshell.sh CASE PROGRAM [EMULATOR]
 #
-# Runs one behaviour of PROGRAM (through EMULATOR, when it is cross-built)
+# Runs one case of PROGRAM (through EMULATOR, when it is cross-built)
 # against the real C library, in the shell FIRSTSHELL_TEST_SHELL names (sh
 # if unset), which runs this script. Where it can, the script runs itself
 # again, in that shell, in a private mount namespace and binds a list of its
-# own over /etc/shells, so the case knows the list. Where it cannot (a container, an unprivileged user,
-# macOS, the BSDs), a case runs against the system's list, held against the
-# program's own plain run, if it needs no list of its own; else it exits 77,
-# and is skipped. The script uses POSIX sh and utilities alone.
+# own over /etc/shells, so the case knows the list. Where it cannot (a
+# container, an unprivileged user, macOS, the BSDs), a case runs against the
+# system's list, held against the program's own plain run, if it needs no
+# list of its own; else it exits 77. The install cases install the build in
+# BUILD (configuration CONFIG) with CMAKE and compare it with SOURCE; the
+# ELF case reads PROGRAM's headers, linked as LINK says, and finds in them
+# what ELF lists (pie, relro, now). The script uses POSIX sh and utilities
+# alone.
 
 set -u
-prog=$1
+prog=$2
 emu=${3:-}
 
 # $why: what kept the list from being chosen, in the failing tool's words.
@@ -118,7 +122,7 @@ nl='
 # Longer than any stdio buffer, so the line takes more than one write.
 long=/$(printf '%020000d' 0 | tr 0 x)
 
-case $2 in
+case $1 in
 prints_first_entry)
 	if [ "$own" = yes ]; then
 		plain '/bin/first\n/usr/bin/second\n/bin/sh\n' '/bin/first\n'
@@ -233,7 +237,7 @@ full_device_is_a_write_error | closed_stdout_is_a_write_error)
 	[ "$plain" = 0 ] || skip "the system's list has no shell to write"
 	# The C library's words for the error, as cat reports it: after its
 	# last colon.
-	if [ "$2" = full_device_is_a_write_error ]; then
+	if [ "$1" = full_device_is_a_write_error ]; then
 		[ -c /dev/full ] || skip "no /dev/full here"
 		error=$(echo x | cat 2>&1 >/dev/full | head -n 1)
 		firstshell >/dev/full 2>"$work/err"
@@ -247,7 +251,7 @@ full_device_is_a_write_error | closed_stdout_is_a_write_error)
 	check 1
 	# A line longer than the buffer fails as it is written, not only as
 	# the buffer is flushed.
-	if [ "$2" = full_device_is_a_write_error ] && [ "$own" = yes ]; then
+	if [ "$1" = full_device_is_a_write_error ] && [ "$own" = yes ]; then
 		shells "$long\n"
 		firstshell >/dev/full 2>"$work/err"
 		status=$?
@@ -275,7 +279,60 @@ dies_of_sigpipe_when_reader_is_gone)
 	: >"$work/out"
 	check 141
 	;;
+installs_binary_and_manual | install_honours_destdir)
+	# The tree holds the binary and the manual and nothing else, and the
+	# installed binary behaves as the one tested.
+	root=$work/root prefix=
+	if [ "$1" = install_honours_destdir ]; then
+		root=$work/stage prefix=/usr
+		DESTDIR=$root
+		export DESTDIR
+	fi
+	"$CMAKE" --install "$BUILD" ${CONFIG:+--config "$CONFIG"} \
+		--prefix "${prefix:-$root}" >/dev/null || fail "cmake --install failed"
+	(cd "$root" && find . -type f -o -type l) | sort >"$work/tree"
+	printf '.%s/bin/firstshell\n.%s/share/man/man1/firstshell.1\n' \
+		"$prefix" "$prefix" >"$work/want"
+	cmp -s "$work/want" "$work/tree" ||
+		fail "installed files: $(cat "$work/tree")"
+	cmp -s "$SOURCE/doc/firstshell.1" "$root$prefix/share/man/man1/firstshell.1" ||
+		fail "the installed manual differs from doc/firstshell.1"
+	plain '/bin/first\n' '/bin/first\n'
+	prog=$root$prefix/bin/firstshell
+	run
+	check "$plain"
+	;;
+loads_only_the_c_library_hardened)
+	command -v readelf >/dev/null ||
+		skip "no readelf to read the program's headers"
+	headers=$(readelf -h -l -d "$prog") || fail "readelf cannot read $prog"
+	needed=$(printf '%s\n' "$headers" |
+		sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+	case $LINK in
+	static*)
+		[ -z "$needed" ] || fail "linked $LINK, yet needs" $needed
+		case $headers in
+		*INTERP*) fail "linked $LINK, yet asks for an interpreter" ;;
+		esac
+		;;
+	*)
+		[ -n "$needed" ] || fail "linked $LINK, yet needs nothing"
+		for lib in $needed; do
+			case $lib in
+			libc.so* | libc.musl* | ld-linux*) ;;
+			*) fail "needs $lib, not only the C library" ;;
+			esac
+		done
+		;;
+	esac
+	for property in $ELF; do
+		case $property:$headers in
+		pie:*' DYN ('* | relro:*GNU_RELRO* | now:*BIND_NOW*) ;;
+		*) fail "hardened, yet the headers show no $property" ;;
+		esac
+	done
+	;;
 *)
-	fail "no such case: $2"
+	fail "no such case: $1"
 	;;
 esac

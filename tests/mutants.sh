@@ -16,17 +16,15 @@ shift
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/src"
-(cd "$src" && tar -cf - CMakeLists.txt LICENSE CHANGELOG README.md bench \
-	cmake doc src tests) | tar -xf - -C "$work/src" || exit 1
+(cd "$src" && git ls-files -z --cached --others --exclude-standard |
+	xargs -0 tar -cf -) | tar -xf - -C "$work/src" || exit 1
 program=$work/src/src/firstshell.cpp
 cp "$program" "$work/original.cpp"
 cmake -S "$work/src" -B "$work/build" ${1+"$@"} >"$work/log" 2>&1 || {
 	cat "$work/log"
 	exit 1
 }
-libc=other
-grep -q '^FIRSTSHELL_MUSL_SPECS:FILEPATH=/' "$work/build/CMakeCache.txt" &&
-	libc=musl
+. "$work/build/settings.sh"
 
 bad=0
 counts=
@@ -51,7 +49,7 @@ mutant() {
 	killers=$(sed -n '/Skipped/d;s/.*Test *#[0-9]*: \([a-z_]*\) .*\*\*\*.*/\1/p' \
 		"$work/log" | tr '\n' ' ')
 	case ${3:-}:$libc in
-	always:* | musl:musl | filtered:other) equivalent=yes ;;
+	always:* | musl:musl | filtered:system) equivalent=yes ;;
 	*) equivalent= ;;
 	esac
 	if [ -n "$equivalent" ]; then

@@ -1,26 +1,27 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 #
-# usage: checks.sh SOURCE
+# usage: configure.sh SOURCE
 #
 # Configures SOURCE as distributions and developers do, and checks that the
-# configure step does as it should: BUILD_TESTING, a cross build without an
-# emulator, the distributor's flags winning (nothing twice on a compile or
-# link line, refusals kept), a configure step run again with other flags,
-# a source broken and then mended, a LICENSE edited, and Ninja Multi-Config
-# building, testing and installing every configuration. Needs Debian's
-# dpkg-dev, g++-aarch64-linux-gnu, musl-dev:arm64 and ninja-build.
+# configure step does as it should: BUILD_TESTING, a distribution's cross
+# build without an emulator, the distributor's flags winning (nothing twice
+# on a compile or link line, refusals kept, as the ELF case finds), a
+# configure step run again with other flags, a source broken and then
+# mended, a LICENSE edited, a static glibc build that cpack refuses, and
+# Ninja Multi-Config building, testing and installing every configuration.
+# Needs Debian's dpkg-dev, g++-aarch64-linux-gnu and ninja-build, and git.
 
 set -u
 src=$(cd "$1" && pwd) || exit 1
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 fail() {
-	echo "checks: FAIL: $*" >&2
+	echo "configure: FAIL: $*" >&2
 	exit 1
 }
 pass() {
-	echo "checks: $*"
+	echo "configure: $*"
 }
 # configure DIR ARG...: a build of SOURCE in $work/DIR.
 configure() {
@@ -51,8 +52,11 @@ once() {
 	done)
 	[ -z "$twice" ] || fail "$1: twice on a line:" $twice
 }
-headers() {
-	readelf -h -l -d "$1/firstshell"
+# elf BINARY: the default build's ELF case, run on BINARY; its words.
+elf() {
+	cmake -DFIRSTSHELL_TEST_PROGRAM="$1" "$work/default" >/dev/null &&
+		(cd "$work/default" &&
+			ctest -R loads_only_the_c_library --output-on-failure) 2>&1
 }
 debian() {
 	DEB_BUILD_MAINT_OPTIONS=$1 dpkg-buildflags --get "$2"
@@ -61,17 +65,14 @@ debian() {
 configure off -DBUILD_TESTING=OFF
 ctest --test-dir "$work/off" -N | grep -q 'Total Tests: 0' ||
 	fail "BUILD_TESTING=OFF builds tests"
-configure legacy -DFIRSTSHELL_TESTS=OFF
-ctest --test-dir "$work/legacy" -N | grep -q 'Total Tests: 0' ||
-	fail "FIRSTSHELL_TESTS=OFF builds tests"
-configure cross -DCMAKE_TOOLCHAIN_FILE="$src/cmake/musl.cmake" \
-	-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 \
-	-DFIRSTSHELL_STATIC=ON
+# As debhelper configures a cross build: no emulator named.
+configure cross -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 \
+	-DCMAKE_CXX_COMPILER=aarch64-linux-gnu-g++
 grep -q 'the tests are left out' "$work/log" ||
 	fail "a cross build without an emulator says nothing"
 build "$work/cross"
-pass "BUILD_TESTING and FIRSTSHELL_TESTS turn the tests off;" \
-	"a cross build without an emulator leaves them out"
+pass "BUILD_TESTING turns the tests off; a cross build without an" \
+	"emulator leaves them out"
 
 # Debian's flags, as debhelper passes them, and Fedora's usual ones.
 for options in '' hardening=+all hardening=-all; do
@@ -82,26 +83,15 @@ for options in '' hardening=+all hardening=-all; do
 	build "$work/debian$options"
 	once "$work/debian$options"
 done
-headers "$work/debian" | grep -q 'Type: *DYN' || fail "Debian's: no PIE"
-headers "$work/debianhardening=+all" | grep -q BIND_NOW ||
-	fail "Debian's +all: no immediate binding"
-headers "$work/debianhardening=-all" | grep -q 'Type: *EXEC' ||
-	fail "Debian's hardening=-all: a PIE all the same"
 configure fedora -DCMAKE_BUILD_TYPE=None \
 	'-DCMAKE_CXX_FLAGS=-O2 -flto=auto -ffat-lto-objects -fexceptions -g -grecord-gcc-switches -pipe -Wall -Werror=format-security -Wp,-U_FORTIFY_SOURCE,-D_FORTIFY_SOURCE=3 -Wp,-D_GLIBCXX_ASSERTIONS -fstack-protector-strong -m64 -mtune=generic -fasynchronous-unwind-tables -fstack-clash-protection -fcf-protection' \
 	'-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro -Wl,--as-needed -Wl,-z,now'
 build "$work/fedora"
 once "$work/fedora"
-pass "Debian's flags (default, +all, -all) and Fedora's: nothing twice;" \
-	"-all makes no PIE"
+pass "Debian's flags (default, +all, -all) and Fedora's: nothing twice"
 
-# Refusals win; and the default build has every protection.
-configure refused '-DCMAKE_CXX_FLAGS=-fno-stack-protector -fcf-protection=none' \
-	-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,lazy
-build "$work/refused"
-lines "$work/refused" | grep -E -e '-fstack-protector-strong|-fcf-protection( |$)|-z,now' &&
-	fail "a refused protection was added back"
-headers "$work/refused" | grep -q BIND_NOW && fail "-z lazy lost"
+# The default build has every protection; refusals win, and the ELF case
+# tells their binaries from a hardened one.
 configure default
 build "$work/default"
 for flag in -fstack-protector-strong -fstack-clash-protection \
@@ -109,17 +99,28 @@ for flag in -fstack-protector-strong -fstack-clash-protection \
 	lines "$work/default" | grep -q -e " $flag " ||
 		fail "the default build lacks $flag"
 done
-pass "refusals win; the default build has every protection"
+elf "$work/default/firstshell" >/dev/null || fail "the default build's ELF"
+configure refused '-DCMAKE_CXX_FLAGS=-fno-stack-protector -fcf-protection=none' \
+	-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,lazy
+build "$work/refused"
+lines "$work/refused" | grep -E -e '-fstack-protector-strong|-fcf-protection( |$)|-z,now' &&
+	fail "a refused protection was added back"
+elf "$work/refused/firstshell" | grep -q 'headers show no now' ||
+	fail "-z lazy lost, or the ELF case misses it"
+elf "$work/debianhardening=-all/firstshell" | grep -q 'headers show no pie' ||
+	fail "Debian's hardening=-all: a PIE all the same, or the ELF case misses it"
+pass "the default build has every protection; refusals win"
 
 # The same folder configured again with other flags, and a broken source
 # mended: each gives the right result without a new folder.
-configure default '-DCMAKE_CXX_FLAGS=-D_FORTIFY_SOURCE=3' -DFIRSTSHELL_WERROR=ON
+configure default '-DCMAKE_CXX_FLAGS=-D_FORTIFY_SOURCE=3' -DFIRSTSHELL_WERROR=ON \
+	-DFIRSTSHELL_TEST_PROGRAM=
 build "$work/default"
 lines "$work/default" | grep -q -e '-D_FORTIFY_SOURCE=2' &&
 	fail "a second configure kept -D_FORTIFY_SOURCE=2"
 mkdir "$work/tree"
-(cd "$src" && tar -cf - CMakeLists.txt LICENSE CHANGELOG README.md bench \
-	cmake doc src tests) | tar -xf - -C "$work/tree"
+(cd "$src" && git ls-files -z --cached --others --exclude-standard |
+	xargs -0 tar -cf -) | tar -xf - -C "$work/tree"
 cp "$work/tree/src/firstshell.cpp" "$work/good.cpp"
 echo 'broken' >>"$work/tree/src/firstshell.cpp"
 src=$work/tree
@@ -127,14 +128,18 @@ configure mended -DFIRSTSHELL_STATIC=ON
 cmake --build "$work/mended" >/dev/null 2>&1 && fail "a broken source built"
 cp "$work/good.cpp" "$work/tree/src/firstshell.cpp"
 build "$work/mended"
-grep -q '^FIRSTSHELL_LINK:INTERNAL=static-pie$' "$work/mended/CMakeCache.txt" ||
-	fail "the mended source links no static PIE"
+. "$work/mended/settings.sh"
+[ "$link" = static-pie ] || fail "the mended source links $link, not a static PIE"
 sed 's/^Copyright (c) .*/Copyright (c) 2026 someone else/' \
 	"$src/LICENSE" >"$work/LICENSE" && cp "$work/LICENSE" "$src/LICENSE"
 build "$work/mended"
 grep -q 'someone else' "$work/mended/package/copyright" ||
 	fail "an edited LICENSE left the copyright file stale"
-pass "configured again, mended, and with LICENSE edited: right each time"
+(cd "$work/mended" && cpack) >"$work/log" 2>&1 && fail "cpack packed static glibc"
+grep -q "glibc's LGPL" "$work/log" || fail "cpack refused static glibc, saying: $(cat "$work/log")"
+ls "$work/mended"/*.tar.gz 2>/dev/null && fail "cpack wrote a tarball of static glibc"
+pass "configured again, mended, and with LICENSE edited: right each time;" \
+	"no package of static glibc"
 
 # Ninja Multi-Config: every configuration builds, passes, installs.
 configure multi -G 'Ninja Multi-Config'
