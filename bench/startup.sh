@@ -1,140 +1,80 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 #
-# usage: bench/startup.sh [-r ROUNDS] [-n RUNS] BUILD...
+# usage: bench/startup.sh BUILD...
 #
-# What one run of firstshell costs in each BUILD (a configured build folder),
-# against that build's floor: an empty program built with the same compiler,
-# C library, flags and link mode. Times are also given as ratios to the first
-# BUILD's firstshell; /bin/true and one-liners in grep, awk and sed that print
-# the first path of /etc/shells give a scale.
-#
-# hyperfine times every command RUNS times in each of ROUNDS rounds, so that
-# drift of the machine falls on all of them alike; a command's time is the
-# median of its round medians. Peak RSS is GNU time's, the median of 11 runs
-# (it moves by a few pages from run to run); instruction counts are
-# callgrind's, which repeat where times do not.
+# What one run of firstshell costs in each BUILD (a configured build folder)
+# against that build's floor, an empty program built the same way: hyperfine's
+# medians, each program's ratio to its floor and to the first BUILD's program,
+# the instructions callgrind counts, and the fewest minor page faults GNU time
+# sees in 5 runs. One hyperfine run times all the programs, one after another
+# in this order, each through its warm-up and then all its runs ($RUNS, 300
+# unless set), each program just before its floor.
 
 set -eu
-rounds=5
-runs=300
-while getopts r:n: opt; do
-	case $opt in
-	r) rounds=$OPTARG ;;
-	n) runs=$OPTARG ;;
-	*) exit 2 ;;
-	esac
-done
-shift $((OPTIND - 1))
+runs=${RUNS:-300}
 if [ $# -eq 0 ]; then
-	echo "usage: bench/startup.sh [-r ROUNDS] [-n RUNS] BUILD..." >&2
+	echo "usage: bench/startup.sh BUILD..." >&2
 	exit 2
 fi
-
 for tool in hyperfine valgrind /usr/bin/time; do
 	if ! command -v "$tool" >/dev/null; then
-		echo "startup.sh: $tool is missing;" \
+		echo "firstshell bench: $tool is missing;" \
 			"on Debian: apt-get install hyperfine valgrind time" >&2
 		exit 1
 	fi
 done
-
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-
-rss() {
-	i=0
-	while [ "$i" -lt 11 ]; do
-		/usr/bin/time -f %M "$1" 2>&1 >/dev/null
-		i=$((i + 1))
-	done | sort -n | sed -n 6p
-}
 instructions() {
 	valgrind --tool=callgrind --callgrind-out-file=/dev/null "$1" 2>&1 \
-		>/dev/null | sed -n 's/.*Collected : *//p'
+		>/dev/null | sed -n 's/.*Collected : *//p' | tr -d ,
+}
+faults() {
+	for i in 1 2 3 4 5; do
+		/usr/bin/time -f %R "$1" 2>&1 >/dev/null
+	done | sort -n | head -n 1
 }
 
-# Each build's own figures, one line each in $tmp/builds; its two programs
-# take the place of its name in "$@", as hyperfine's commands.
+# Each build's figures, a line each in $tmp/builds; its two programs take
+# the place of its name in "$@", as hyperfine's commands.
 builds=$#
 for build; do
+	kind=$(. "$build/settings.sh" && echo "$libc $link")
 	cmake --build "$build" --target firstshell firstshell-floor >/dev/null
 	prog=$build/firstshell
 	floor=$build/firstshell-floor
-	printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$build" \
-		"$(sed -n 's/^FIRSTSHELL_LINK:INTERNAL=//p' \
-			"$build/CMakeCache.txt")" \
-		"$(rss "$prog")" "$(rss "$floor")" \
+	echo "$build" "$kind" \
 		"$(instructions "$prog")" "$(instructions "$floor")" \
-		>>"$tmp/builds"
+		"$(faults "$prog")" "$(faults "$floor")" >>"$tmp/builds"
 	set -- "$@" -n "$build" "$prog" -n "$build floor" "$floor"
 done
 shift "$builds"
 
-round=1
-while [ "$round" -le "$rounds" ]; do
-	# hyperfine warns of outliers at every round: show its words only
-	# when it fails.
-	hyperfine -N --style none --warmup 50 --runs "$runs" \
-		--export-csv "$tmp/$round.csv" "$@" \
-		-n /bin/true /bin/true \
-		-n grep "grep -m1 ^/ /etc/shells" \
-		-n awk "awk '/^\\//{print;exit}' /etc/shells" \
-		-n sed "sed -n '/^\\//{p;q}' /etc/shells" 2>"$tmp/err" || {
-		cat "$tmp/err" >&2
-		exit 1
-	}
-	round=$((round + 1))
-done
+# hyperfine warns of outliers as a rule: its words are shown if it fails.
+hyperfine -N --style none --warmup 50 --runs "$runs" \
+	--export-csv "$tmp/times.csv" "$@" >"$tmp/log" 2>&1 ||
+	{ cat "$tmp/log" >&2 && exit 1; }
 
-echo "$rounds rounds of $runs runs; times are medians in microseconds"
-awk -F'\t' '
-FILENAME ~ /builds$/ {
-	build[++nb] = $1
-	link[$1] = $2
-	line[$1] = $0
+# Times in microseconds.
+awk '
+BEGIN {
+	printf "%-14s %-6s %-10s %8s %8s %7s %7s %7s %7s %6s %6s\n", "build", \
+		"libc", "link", "program", "floor", "/floor", "/first", \
+		"instr", "floor", "faults", "floor"
+}
+FILENAME ~ /csv$/ {
+	if (FNR == 1)
+		for (i = 1; i <= NF; i++)
+			if ($i == "median")
+				m = i
+	t[$1] = $m * 1e6
 	next
 }
-FNR == 1 { next }
+FNR == 1 { first = t[$1] }
 {
-	split($0, f, ",")
-	c = f[1]
-	if (!(c in n))
-		order[++k] = c
-	med[c, ++n[c]] = f[4]
-}
-function median(c,    a, m, i, j, t) {
-	m = n[c]
-	for (i = 1; i <= m; i++)
-		a[i] = med[c, i]
-	for (i = 2; i <= m; i++)
-		for (j = i; j > 1 && a[j - 1] > a[j]; j--) {
-			t = a[j]; a[j] = a[j - 1]; a[j - 1] = t
-		}
-	return m % 2 ? a[(m + 1) / 2] : (a[m / 2] + a[m / 2 + 1]) / 2
-}
-END {
-	ref = median(build[1])
-	printf "%-20s %-12s %10s %10s %8s %10s\n", "build", "link", \
-		"firstshell", "floor", "/ floor", "/ " build[1]
-	for (i = 1; i <= nb; i++) {
-		b = build[i]
-		t = median(b)
-		fl = median(b " floor")
-		printf "%-20s %-12s %10.1f %10.1f %8.3f %10.3f\n", b, link[b], \
-			t * 1e6, fl * 1e6, t / fl, t / ref
-	}
-	for (i = 1; i <= k; i++)
-		if (!(order[i] in link) && order[i] !~ / floor$/)
-			printf "%-33s %10.1f %10s %8s %10.3f\n", order[i], \
-				median(order[i]) * 1e6, "", "", \
-				median(order[i]) / ref
-	printf "\n%-20s %14s %14s %14s %14s %10s\n", "build", "RSS KiB", \
-		"floor RSS KiB", "instructions", "floor", "own"
-	for (i = 1; i <= nb; i++) {
-		split(line[build[i]], f, "\t")
-		gsub(",", "", f[5]); gsub(",", "", f[6])
-		printf "%-20s %14s %14s %14s %14s %10d\n", f[1], f[3], f[4], \
-			f[5], f[6], f[5] - f[6]
-	}
-}' "$tmp/builds" "$tmp"/*.csv
+	p = t[$1]
+	q = t[$1 " floor"]
+	printf "%-14s %-6s %-10s %8.1f %8.1f %7.3f %7.3f %7s %7s %6s %6s\n", \
+		$1, $2, $3, p, q, p / q, p / first, $4, $5, $6, $7
+}' FS=, "$tmp/times.csv" FS=' ' "$tmp/builds"
