@@ -36,7 +36,22 @@ as the C library's getusershell(3) returns it, followed by a newline. It takes
 no options and reads no input; when the list has no absolute path or the line
 cannot be written, it says so on standard error and exits 1.")
 set(CPACK_PACKAGE_VENDOR "the firstshell authors")
+
+# Stripped, by cpack as by cmake --install --strip, as Debian's dh_strip
+# strips: of its symbols, and of the compiler's notes, which ELF's strip
+# removes by name.
 set(CPACK_STRIP_FILES ON)
+if(NOT APPLE)
+	install(CODE "
+	set(program \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/firstshell)
+	if(CMAKE_INSTALL_DO_STRIP)
+		execute_process(COMMAND ${CMAKE_STRIP} -R .comment -R .note
+			\${program} RESULT_VARIABLE failed)
+		if(failed)
+			message(FATAL_ERROR \"firstshell: cannot strip \${program}\")
+		endif()
+	endif()" COMPONENT program)
+endif()
 
 # What is made here from LICENSE, CHANGELOG and the manual is made again
 # when they change.
