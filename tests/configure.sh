@@ -83,8 +83,11 @@ for options in '' hardening=+all hardening=-all; do
 	build "$work/debian$options"
 	once "$work/debian$options"
 done
-configure fedora -DCMAKE_BUILD_TYPE=None \
-	'-DCMAKE_CXX_FLAGS=-O2 -flto=auto -ffat-lto-objects -fexceptions -g -grecord-gcc-switches -pipe -Wall -Werror=format-security -Wp,-U_FORTIFY_SOURCE,-D_FORTIFY_SOURCE=3 -Wp,-D_GLIBCXX_ASSERTIONS -fstack-protector-strong -m64 -mtune=generic -fasynchronous-unwind-tables -fstack-clash-protection -fcf-protection' \
+fedora='-O2 -flto=auto -ffat-lto-objects -fexceptions -g -grecord-gcc-switches -pipe -Wall
+	-Werror=format-security -Wp,-U_FORTIFY_SOURCE,-D_FORTIFY_SOURCE=3 -Wp,-D_GLIBCXX_ASSERTIONS
+	-fstack-protector-strong -m64 -mtune=generic -fasynchronous-unwind-tables
+	-fstack-clash-protection -fcf-protection'
+configure fedora -DCMAKE_BUILD_TYPE=None "-DCMAKE_CXX_FLAGS=$(echo $fedora)" \
 	'-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro -Wl,--as-needed -Wl,-z,now'
 build "$work/fedora"
 once "$work/fedora"
