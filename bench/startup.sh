@@ -4,15 +4,17 @@
 # usage: bench/startup.sh BUILD...
 #
 # What one run of firstshell costs in each BUILD (a configured build folder)
-# against that build's floor, an empty program built the same way: hyperfine's
-# medians, each program's ratio to its floor and to the first BUILD's program,
-# the instructions callgrind counts, and the fewest minor page faults GNU time
-# sees in 5 runs. One hyperfine run times all the programs, one after another
-# in this order, each through its warm-up and then all its runs ($RUNS, 300
-# unless set), each program just before its floor.
+# against that build's floor, an empty program built the same way: the median
+# over $ROUNDS rounds (5 unless set) of hyperfine's medians, each program's
+# ratio to its floor and to the first BUILD's program, the instructions
+# callgrind counts, and the fewest minor page faults GNU time sees in 5 runs.
+# Each round times every program, one after another, each through its warm-up
+# and its $RUNS runs (100 unless set), each program just before its floor, so
+# that drift of the machine falls on all of them alike.
 
 set -eu
-runs=${RUNS:-300}
+rounds=${ROUNDS:-5}
+runs=${RUNS:-100}
 if [ $# -eq 0 ]; then
 	echo "usage: bench/startup.sh BUILD..." >&2
 	exit 2
@@ -52,9 +54,19 @@ done
 shift "$builds"
 
 # hyperfine warns of outliers as a rule: its words are shown if it fails.
-hyperfine -N --style none --warmup 50 --runs "$runs" \
-	--export-csv "$tmp/times.csv" "$@" >"$tmp/log" 2>&1 ||
-	{ cat "$tmp/log" >&2 && exit 1; }
+round=0
+while [ "$round" -lt "$rounds" ]; do
+	round=$((round + 1))
+	hyperfine -N --style none --warmup 20 --runs "$runs" \
+		--export-csv "$tmp/$round.csv" "$@" >"$tmp/log" 2>&1 ||
+		{ cat "$tmp/log" >&2 && exit 1; }
+done
+# Each command's rounds, sorted by hyperfine's median; the middle one's.
+for csv in "$tmp"/[0-9]*.csv; do
+	awk -F, 'FNR == 1 { for (i = 1; i <= NF; i++) if ($i == "median") m = i; next }
+		{ print $1 "," $m }' "$csv"
+done | sort -t, -k1,1 -k2,2g | awk -F, '{ t[$1, ++n[$1]] = $2 }
+	END { for (c in n) print c "," t[c, int((n[c] + 1) / 2)] }' >"$tmp/times.csv"
 
 # Times in microseconds.
 awk '
@@ -64,11 +76,7 @@ BEGIN {
 		"instr", "floor", "faults", "floor"
 }
 FILENAME ~ /csv$/ {
-	if (FNR == 1)
-		for (i = 1; i <= NF; i++)
-			if ($i == "median")
-				m = i
-	t[$1] = $m * 1e6
+	t[$1] = $2 * 1e6
 	next
 }
 FNR == 1 { first = t[$1] }
