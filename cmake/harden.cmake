@@ -1,18 +1,12 @@
 # SPDX-License-Identifier: ISC
 #
-# The hardening a distribution builds every binary with, put on the
-# firstshell_build target: stack protector, stack clash protection,
-# -fcf-protection on x86, fortified C library calls (in the configurations
-# that optimise), full RELRO with immediate binding, and a PIE. The flags
-# given win: those of CMAKE_CXX_FLAGS and CMAKE_EXE_LINKER_FLAGS and of each
-# configuration's (which CXXFLAGS and LDFLAGS set at the first configure). A
-# flag is added only where they neither carry it already nor turn it off,
-# and only where the toolchain takes it. Sets, for the rest of the configure
-# step: `given`, those flags, each between blanks; FIRSTSHELL_PROBE_KEY, the
-# name under which a probe's answer is cached; FIRSTSHELL_HARDEN_LINK, the
-# link options, for link.cmake's probes; FIRSTSHELL_PIE, whether link.cmake
-# is to make a PIE; and FIRSTSHELL_ELF, what the linked binary must then
-# show: relro and now (immediate binding), to which link.cmake adds pie.
+# The hardening doc/distributions.md states, on the firstshell_build target:
+# each flag only where the flags given (CMAKE_CXX_FLAGS, CMAKE_EXE_LINKER_FLAGS
+# and each configuration's) neither carry nor refuse it, and where the
+# toolchain takes it. Sets `given`, those flags, each between blanks;
+# FIRSTSHELL_PROBE_KEY, which names cached probe answers; FIRSTSHELL_HARDEN_LINK
+# and FIRSTSHELL_PIE, for link.cmake; and FIRSTSHELL_ELF, what the linked
+# binary must show: relro and now (immediate binding); link.cmake adds pie.
 
 option(FIRSTSHELL_HARDEN
 	"Add the hardening flags that the flags given neither carry nor refuse"
@@ -132,9 +126,9 @@ endif()
 set(said "")
 foreach(list added kept lacking)
 	if(${list})
-		string(REPLACE ";" " " words "${${list}}")
-		list(APPEND said "${list} ${words}")
+		list(JOIN ${list} " " words)
+		string(APPEND said "; ${list} ${words}")
 	endif()
 endforeach()
-string(REPLACE ";" "; " said "${said}")
+string(SUBSTRING "${said}" 2 -1 said)
 message(STATUS "firstshell: hardening: ${said}")

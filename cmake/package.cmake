@@ -1,21 +1,14 @@
 # SPDX-License-Identifier: ISC
 #
-# Packages, made by cpack from a build. A build linked against the system's
-# C library makes the system's packages: a .deb where dpkg-shlibdeps can name
-# the C library it depends on, an .rpm where rpmbuild is. A static musl build
-# makes the standalone tarball, named for the system and processor it runs
-# on. Each carries the program, stripped, and its manual, compressed, and
-# what its format asks for beside them: the install components below, which
-# a plain cmake --install leaves out.
+# Packages, made by cpack: from a build dynamically linked against the
+# system's C library, a .deb where dpkg-shlibdeps is, an .rpm where rpmbuild
+# is; from a static musl build, the standalone tarball. Each carries the
+# program, stripped, its manual, compressed, and what its format asks for:
+# install components that a plain cmake --install leaves out.
 
-# The maintainer, who signs the packages' changelog: as given, or as
-# Debian's own tools take it from the environment.
-set(maintainer "$ENV{FIRSTSHELL_MAINTAINER}")
-if(NOT maintainer AND DEFINED ENV{DEBFULLNAME} AND DEFINED ENV{DEBEMAIL})
-	set(maintainer "$ENV{DEBFULLNAME} <$ENV{DEBEMAIL}>")
-endif()
-set(FIRSTSHELL_MAINTAINER "${maintainer}" CACHE STRING
-	"The packages' maintainer, as: Name <address>")
+# The maintainer, who signs the packages' changelog. Without one, the
+# packages are for the user's own use, and cpack says whom they name.
+set(FIRSTSHELL_MAINTAINER "" CACHE STRING "The packages' maintainer: Name <address>")
 set(CPACK_PACKAGE_CONTACT "${FIRSTSHELL_MAINTAINER}")
 set(unnamed "")
 if(NOT FIRSTSHELL_MAINTAINER)
@@ -24,9 +17,8 @@ if(NOT FIRSTSHELL_MAINTAINER)
 		set(user nobody)
 	endif()
 	set(CPACK_PACKAGE_CONTACT "${user} <${user}@localhost>")
-	set(unnamed "message(STATUS \"firstshell: FIRSTSHELL_MAINTAINER names \
-no maintainer: these packages, for your own use, name \
-'${CPACK_PACKAGE_CONTACT}'\")")
+	set(unnamed "message(STATUS \"firstshell: FIRSTSHELL_MAINTAINER names no \
+maintainer: these packages name '${CPACK_PACKAGE_CONTACT}'\")")
 endif()
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
@@ -54,19 +46,14 @@ if(NOT APPLE)
 endif()
 
 # What is made here from LICENSE, CHANGELOG and the manual is made again
-# when they change.
+# when they change; gzip -n leaves the name and time out.
 set(pkg ${PROJECT_BINARY_DIR}/package)
 set(src ${PROJECT_SOURCE_DIR})
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
 	${src}/LICENSE ${src}/doc/firstshell.1)
-# gzip -n leaves the name and time out, so that the bytes follow from the
-# manual alone.
 file(MAKE_DIRECTORY ${pkg})
 execute_process(COMMAND gzip -9n INPUT_FILE ${src}/doc/firstshell.1
-	OUTPUT_FILE ${pkg}/firstshell.1.gz RESULT_VARIABLE failed)
-if(failed)
-	message(FATAL_ERROR "firstshell: gzip failed to compress the manual")
-endif()
+	OUTPUT_FILE ${pkg}/firstshell.1.gz)
 install(FILES ${pkg}/firstshell.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
 	COMPONENT packaged EXCLUDE_FROM_ALL)
 
@@ -174,8 +161,7 @@ endif()
 ${unnamed}
 ")
 
-if(FIRSTSHELL_LINK STREQUAL "dynamic")
-	set(CPACK_GENERATOR "")
+if(FIRSTSHELL_LINK STREQUAL "dynamic" AND FIRSTSHELL_LIBC STREQUAL "system")
 	find_program(FIRSTSHELL_DPKG_SHLIBDEPS dpkg-shlibdeps)
 	find_program(FIRSTSHELL_RPMBUILD rpmbuild)
 	if(FIRSTSHELL_DPKG_SHLIBDEPS)
@@ -184,10 +170,7 @@ if(FIRSTSHELL_LINK STREQUAL "dynamic")
 	if(FIRSTSHELL_RPMBUILD)
 		list(APPEND CPACK_GENERATOR RPM)
 	endif()
-	if(NOT CPACK_GENERATOR)
-		set(CPACK_GENERATOR TGZ)
-	endif()
-elseif(FIRSTSHELL_LIBC STREQUAL "musl")
+elseif(FIRSTSHELL_LIBC STREQUAL "musl" AND NOT FIRSTSHELL_LINK STREQUAL "dynamic")
 	set(CPACK_GENERATOR TGZ)
 	string(TOLOWER "${CMAKE_SYSTEM_NAME}" system)
 	set(CPACK_PACKAGE_FILE_NAME
@@ -206,13 +189,13 @@ elseif(FIRSTSHELL_LIBC STREQUAL "musl")
 	install(FILES ${FIRSTSHELL_MUSL_LICENSE} DESTINATION .
 		RENAME LICENSE.musl COMPONENT tgz EXCLUDE_FROM_ALL)
 else()
-	# A static binary of another C library carries it inside, under its
-	# own licence: glibc's LGPL asks that users can relink the program
-	# with another glibc, which a tarball of the binary does not give.
+	# A static binary of the system's C library carries it inside, under
+	# glibc's LGPL, which asks that users can relink the program, and a
+	# dynamic musl binary needs musl where it runs.
 	set(CPACK_GENERATOR TGZ)
 	file(APPEND ${CPACK_PROJECT_CONFIG_FILE} "message(FATAL_ERROR \
-\"firstshell: no package of a static binary but musl's: this one carries \
-the system's C library, whose licence (glibc's LGPL) asks that users can \
-relink it\")\n")
+\"firstshell: cpack packs a dynamic build against the system's C library, \
+or a static build against musl: a static glibc binary carries glibc, whose \
+LGPL asks that users can relink it\")\n")
 endif()
 include(CPack)

@@ -1,13 +1,11 @@
 # SPDX-License-Identifier: ISC
 #
 # The processors firstshell's standalone tarballs are built for, against
-# musl, one a row: the Debian architecture that names it, the GNU triplet of
-# its compiler (Debian: g++-TRIPLET), musl's folder under /usr/lib (Debian:
-# musl-dev:ARCH), qemu's user-mode emulator for it (Debian: qemu-user), and
-# the name `uname -m` gives on such a machine, which the tarball carries;
-# armel's ARMv5TE baseline reports armv5tel, and a mips64el machine reports
-# mips64, which a big-endian one reports too. Adding a processor is adding a
-# row.
+# musl, a row each: the Debian architecture, the GNU triplet of its compiler
+# (Debian: g++-TRIPLET), musl's folder under /usr/lib (musl-dev:ARCH), qemu's
+# emulator for it (qemu-user), and the name the tarball carries: what
+# `uname -m` reports there (armel's ARMv5TE baseline: armv5tel), but for
+# mips64el, whose machines report mips64 as big-endian ones do.
 #
 #   cmake -P cmake/processors.cmake
 #

@@ -5,16 +5,15 @@
 #
 # Runs one case of PROGRAM (through EMULATOR, when it is cross-built)
 # against the real C library, in the shell FIRSTSHELL_TEST_SHELL names (sh
-# if unset), which runs this script. Where it can, the script runs itself
-# again, in that shell, in a private mount namespace and binds a list of its
-# own over /etc/shells, so the case knows the list. Where it cannot (a
-# container, an unprivileged user, macOS, the BSDs), a case runs against the
-# system's list, held against the program's own plain run, if it needs no
-# list of its own; else it exits 77. The install cases install the build in
-# BUILD (configuration CONFIG) with CMAKE and compare it with SOURCE; the
-# ELF case reads PROGRAM's headers, linked as LINK says, and finds in them
-# what ELF lists (pie, relro, now). The script uses POSIX sh and utilities
-# alone.
+# if unset). Where it can, the script runs itself again in a private mount
+# namespace and binds a list of its own over /etc/shells. Where it cannot (a
+# container, an unprivileged user), a case runs against the system's list,
+# held against the program's own plain run, if it needs no list of its own;
+# else it exits 77. The install cases install the build in BUILD (CONFIG)
+# with CMAKE and compare it with SOURCE; the ELF case reads PROGRAM's headers
+# with readelf, linked as LINK says, for what ELF lists (pie, relro, now).
+# Besides unshare, mount and readelf, it uses POSIX sh and the utilities
+# BusyBox has too.
 
 set -u
 prog=$2
