@@ -11,7 +11,8 @@
 # held against the program's own plain run, if it needs no list of its own;
 # else it exits 77. The install cases install the build in BUILD (CONFIG)
 # with CMAKE and compare it with SOURCE; the ELF case reads PROGRAM's headers
-# with readelf, linked as LINK says, for what ELF lists (pie, relro, now).
+# with readelf, linked as LINK says, for what ELF lists (pie, relro, now);
+# one case reads lines as the C library LIBC (musl or another) does.
 # Besides unshare, mount and readelf, it uses POSIX sh and the utilities
 # BusyBox has too.
 
@@ -160,6 +161,22 @@ passes_non_ascii_bytes)
 	own_list "a path of any bytes"
 	plain '/opt/\303\251t\303\251/\240\377\200sh\n/bin/sh\n' \
 		'/opt/\303\251t\303\251/\240\377\200sh\n'
+	;;
+reads_lines_as_its_c_library_does)
+	own_list "lines that the C libraries read each its own way"
+	# A first line, and what glibc and musl make of it: glibc begins an
+	# entry at the line's first / and ends it at a blank or #; musl takes
+	# the line whole, and the program passes over one that is not a path.
+	reads() {
+		case $LIBC in
+		musl) plain "$1\n/bin/next\n" "$3\n" ;;
+		*) plain "$1\n/bin/next\n" "$2\n" ;;
+		esac
+	}
+	reads '   /bin/sh' /bin/sh /bin/next
+	reads '/bin/sh # login shell' /bin/sh '/bin/sh # login shell'
+	reads '/bin/sh\r' /bin/sh '/bin/sh\r'
+	reads 'bin/sh' /sh /bin/next
 	;;
 ignores_arguments)
 	plain '/bin/first\n/bin/sh\n' '/bin/first\n'
