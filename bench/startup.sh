@@ -1,41 +1,28 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 #
-# usage: bench/startup.sh BUILD...
+# usage: [ROUNDS=5] [RUNS=100] sh bench/startup.sh BUILD...   (see doc/startup.md)
 #
 # What one run of firstshell costs in each BUILD (a configured build folder)
-# against that build's floor, an empty program built the same way: the median
-# over $ROUNDS rounds (5 unless set) of hyperfine's medians, each program's
-# ratio to its floor and to the first BUILD's program, the instructions
-# callgrind counts, and the fewest minor page faults GNU time sees in 5 runs.
-# Each round times every program, one after another, each through its warm-up
-# and its $RUNS runs (100 unless set), each program just before its floor, so
-# that drift of the machine falls on all of them alike.
+# against that build's floor, an empty program built the same way: wall time,
+# ratios, the instructions callgrind counts and the minor page faults of each.
 
 set -eu
-rounds=${ROUNDS:-5}
-runs=${RUNS:-100}
-if [ $# -eq 0 ]; then
-	echo "usage: bench/startup.sh BUILD..." >&2
-	exit 2
-fi
+rounds=${ROUNDS:-5} runs=${RUNS:-100}
+[ $# -gt 0 ] || { echo "usage: sh bench/startup.sh BUILD..." >&2 && exit 2; }
 for tool in hyperfine valgrind /usr/bin/time; do
-	if ! command -v "$tool" >/dev/null; then
-		echo "firstshell bench: $tool is missing;" \
-			"on Debian: apt-get install hyperfine valgrind time" >&2
-		exit 1
-	fi
+	command -v "$tool" >/dev/null || { echo "firstshell bench: $tool is missing;" \
+		"on Debian: apt-get install hyperfine valgrind time" >&2 && exit 1; }
 done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 instructions() {
-	valgrind --tool=callgrind --callgrind-out-file=/dev/null "$1" 2>&1 \
-		>/dev/null | sed -n 's/.*Collected : *//p' | tr -d ,
+	valgrind --tool=callgrind --callgrind-out-file=/dev/null "$1" 2>&1 >/dev/null |
+		sed -n 's/.*Collected : *//p' | tr -d ,
 }
 faults() {
-	for i in 1 2 3 4 5; do
-		/usr/bin/time -f %R "$1" 2>&1 >/dev/null
-	done | sort -n | head -n 1
+	for i in 1 2 3 4 5; do /usr/bin/time -f %R "$1" 2>&1 >/dev/null; done |
+		sort -n | head -n 1
 }
 
 # Each build's figures, a line each in $tmp/builds; its two programs take
@@ -44,16 +31,17 @@ builds=$#
 for build; do
 	kind=$(. "$build/settings.sh" && echo "$libc $link")
 	cmake --build "$build" --target firstshell firstshell-floor >/dev/null
-	prog=$build/firstshell
-	floor=$build/firstshell-floor
-	echo "$build" "$kind" \
-		"$(instructions "$prog")" "$(instructions "$floor")" \
+	prog=$build/firstshell floor=$build/firstshell-floor
+	echo "$build" "$kind" "$(instructions "$prog")" "$(instructions "$floor")" \
 		"$(faults "$prog")" "$(faults "$floor")" >>"$tmp/builds"
 	set -- "$@" -n "$build" "$prog" -n "$build floor" "$floor"
 done
 shift "$builds"
 
-# hyperfine warns of outliers as a rule: its words are shown if it fails.
+# Each round runs every command through its 20 warm-up runs and its RUNS runs,
+# in turn, each program just before its floor, so that drift of the machine
+# falls on all alike. hyperfine warns of outliers as a rule: its words are
+# shown only if it fails.
 round=0
 while [ "$round" -lt "$rounds" ]; do
 	round=$((round + 1))
@@ -61,7 +49,8 @@ while [ "$round" -lt "$rounds" ]; do
 		--export-csv "$tmp/$round.csv" "$@" >"$tmp/log" 2>&1 ||
 		{ cat "$tmp/log" >&2 && exit 1; }
 done
-# Each command's rounds, sorted by hyperfine's median; the middle one's.
+# Each command's medians, one a round, sorted; the middle one (the lower of
+# the two middle ones for an even ROUNDS).
 for csv in "$tmp"/[0-9]*.csv; do
 	awk -F, 'FNR == 1 { for (i = 1; i <= NF; i++) if ($i == "median") m = i; next }
 		{ print $1 "," $m }' "$csv"
@@ -71,18 +60,14 @@ done | sort -t, -k1,1 -k2,2g | awk -F, '{ t[$1, ++n[$1]] = $2 }
 # Times in microseconds.
 awk '
 BEGIN {
-	printf "%-14s %-6s %-10s %8s %8s %7s %7s %7s %7s %6s %6s\n", "build", \
-		"libc", "link", "program", "floor", "/floor", "/first", \
-		"instr", "floor", "faults", "floor"
+	printf "%-14s %-6s %-10s %8s %8s %7s %7s %8s %8s %7s %7s\n", "build", "libc", \
+		"link", "program", "floor", "/floor", "/first", "instr", "i.floor", \
+		"faults", "f.floor"
 }
-FILENAME ~ /csv$/ {
-	t[$1] = $2 * 1e6
-	next
-}
+FILENAME ~ /csv$/ { t[$1] = $2 * 1e6; next }
 FNR == 1 { first = t[$1] }
 {
-	p = t[$1]
-	q = t[$1 " floor"]
-	printf "%-14s %-6s %-10s %8.1f %8.1f %7.3f %7.3f %7s %7s %6s %6s\n", \
+	p = t[$1]; q = t[$1 " floor"]
+	printf "%-14s %-6s %-10s %8.1f %8.1f %7.3f %7.3f %8s %8s %7s %7s\n", \
 		$1, $2, $3, p, q, p / q, p / first, $4, $5, $6, $7
 }' FS=, "$tmp/times.csv" FS=' ' "$tmp/builds"
