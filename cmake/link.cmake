@@ -1,11 +1,9 @@
 # SPDX-License-Identifier: ISC
 #
-# How firstshell is linked. By default against the system's C library, so that
-# the program reports the list as the library installed on the system reads
-# it, its fixes included; as a PIE when hardened. FIRSTSHELL_STATIC asks for a
-# binary that loads nothing at run time: a static PIE, to keep address-space
-# randomisation, or else a plain static one. Sets FIRSTSHELL_LINK to dynamic,
-# static-pie or static, and puts the options on the firstshell_build target.
+# How firstshell is linked: dynamically by default, as a PIE when hardened;
+# with FIRSTSHELL_STATIC, as a binary that loads nothing at run time, a static
+# PIE where the toolchain links one (address-space randomisation stays), else
+# a plain static one. Sets FIRSTSHELL_LINK to dynamic, static-pie or static.
 
 # firstshell_links(VAR COMPILE-FLAGS LINK-OPTIONS KIND): whether this
 # toolchain links a program that calls the C library so, with the
@@ -65,19 +63,13 @@ else()
 			list(APPEND FIRSTSHELL_ELF pie)
 		endif()
 	endif()
-	# The program calls nothing in the C++ runtime: the process should
-	# load the C library alone. GNU linkers drop what is not called with
-	# --as-needed, Apple's with -dead_strip_dylibs.
-	foreach(option -Wl,--as-needed -Wl,-dead_strip_dylibs)
-		if(given MATCHES " ${option} ")
-			break()
-		endif()
-		string(MAKE_C_IDENTIFIER "FIRSTSHELL_LINKS${option}" var)
-		firstshell_links(${var} "" ${option} dynamic)
+	# The program calls nothing in the C++ runtime: with --as-needed, GNU
+	# linkers leave it out, and the process loads the C library alone.
+	if(NOT given MATCHES " -Wl,--as-needed ")
+		firstshell_links(FIRSTSHELL_LINKS_AS_NEEDED "" -Wl,--as-needed dynamic)
 		if(linked)
-			target_link_options(firstshell_build INTERFACE ${option})
-			break()
+			target_link_options(firstshell_build INTERFACE -Wl,--as-needed)
 		endif()
-	endforeach()
+	endif()
 endif()
 message(STATUS "firstshell: linking ${FIRSTSHELL_LINK}")

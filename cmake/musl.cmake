@@ -1,18 +1,16 @@
 # SPDX-License-Identifier: ISC
 #
-# Builds firstshell against musl instead of the system's C library, for this
-# machine's processor or, cross-built, for another that FIRSTSHELL_ARCH names
-# by its Debian architecture (a row of processors.cmake); a cross build's
-# tests run under qemu's user-mode emulator:
+# Builds firstshell against musl, for this machine's processor or for
+# another that FIRSTSHELL_ARCH names by its Debian architecture (a row of
+# processors.cmake), whose tests then run under qemu:
 #
 #   cmake -S . -B build-musl -DCMAKE_TOOLCHAIN_FILE=cmake/musl.cmake \
 #       -DFIRSTSHELL_STATIC=ON [-DFIRSTSHELL_ARCH=armhf]
 #
 # The compiler is GCC's C driver with musl's specs, as in musl-gcc: musl's
-# headers and no C++ library's, which is all the program needs, since it
-# includes the C library's headers alone and links nothing of the C++
-# runtime. musl's specs link -static-pie as a dynamic program; here it links
-# a static PIE, with musl's rcrt1.o and no program interpreter.
+# headers and no C++ library's, all the program needs. musl's specs link
+# -static-pie as a dynamic program; here it links a static PIE, with musl's
+# rcrt1.o and no program interpreter.
 
 set(FIRSTSHELL_ARCH "${FIRSTSHELL_ARCH}" CACHE STRING
 	"The Debian architecture to cross-build for; empty: this machine's")
@@ -34,10 +32,14 @@ else()
 	endif()
 endif()
 
+# A cross compiler and its binutils are named for their target; CMake would
+# take the binutils' names from a C++ compiler's, not from this one's.
+set(cc ${firstshell_triplet}-gcc)
+set(strip ${firstshell_triplet}-strip)
 if(firstshell_uname STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
 	set(install "musl-dev; Debian 11: musl-dev musl-tools")
-	set(native_cc gcc)
-	set(native_strip strip)
+	list(APPEND cc gcc)
+	list(APPEND strip strip)
 else()
 	set(CMAKE_SYSTEM_NAME Linux)
 	set(CMAKE_SYSTEM_PROCESSOR ${firstshell_uname})
@@ -49,24 +51,20 @@ after dpkg --add-architecture ${firstshell_arch}")
 			${FIRSTSHELL_EMULATOR_${firstshell_arch}})
 	endif()
 endif()
-
+find_program(FIRSTSHELL_MUSL_CC_${firstshell_uname} NAMES ${cc})
+find_program(CMAKE_STRIP NAMES ${strip})
 find_file(FIRSTSHELL_MUSL_SPECS_${firstshell_uname} musl-gcc.specs
 	PATHS /usr/lib/${firstshell_musl} /usr/lib/musl/lib /usr/local/musl/lib
 	NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-set(specs ${FIRSTSHELL_MUSL_SPECS_${firstshell_uname}})
-# A cross compiler and its binutils are named for their target. CMake takes
-# the binutils' names from a C++ compiler's, not from this one's.
-find_program(FIRSTSHELL_MUSL_CC_${firstshell_uname}
-	NAMES ${firstshell_triplet}-gcc ${native_cc})
-find_program(CMAKE_STRIP NAMES ${firstshell_triplet}-strip ${native_strip})
 set(cc ${FIRSTSHELL_MUSL_CC_${firstshell_uname}})
+set(specs ${FIRSTSHELL_MUSL_SPECS_${firstshell_uname}})
 if(NOT specs OR NOT cc)
 	message(FATAL_ERROR "firstshell: musl's musl-gcc.specs or GCC for "
 		"${firstshell_uname} not found; install them (Debian: ${install})")
 endif()
 get_filename_component(lib ${specs} DIRECTORY)
 
-# musl's specs, with -static-pie made to link a static PIE. Given with the
+# musl's specs, with -static-pie made to link a static PIE, given with the
 # compiler itself, so that flags set by hand cannot lose them.
 set(FIRSTSHELL_LIBC musl)
 file(WRITE ${CMAKE_BINARY_DIR}/musl.specs "\

@@ -29,9 +29,8 @@ no options and reads no input; when the list has no absolute path or the line
 cannot be written, it says so on standard error and exits 1.")
 set(CPACK_PACKAGE_VENDOR "the firstshell authors")
 
-# Stripped, by cpack as by cmake --install --strip, as Debian's dh_strip
-# strips: of its symbols, and of the compiler's notes, which ELF's strip
-# removes by name.
+# Stripped by cpack (or cmake --install --strip) as by Debian's dh_strip:
+# of its symbols, and of the compiler's notes.
 set(CPACK_STRIP_FILES ON)
 if(NOT APPLE)
 	install(CODE "
@@ -57,9 +56,7 @@ execute_process(COMMAND gzip -9n INPUT_FILE ${src}/doc/firstshell.1
 install(FILES ${pkg}/firstshell.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
 	COMPONENT packaged EXCLUDE_FROM_ALL)
 
-# Debian's machine-readable copyright file, from LICENSE: its first line
-# names the holders, and the rest is the text, indented, with "." for blank
-# lines.
+# Debian's machine-readable copyright file, from LICENSE.
 file(READ ${src}/LICENSE license)
 if(NOT license MATCHES "^Copyright \\(c\\) ([^\n]*)\n\n(.*[^\n])\n*$")
 	message(FATAL_ERROR "LICENSE does not begin with a Copyright line")
@@ -77,8 +74,7 @@ License: ISC
  ${text}
 ")
 
-# CHANGELOG's entries ("firstshell VERSION -- DATE", then items), newest
-# first, as Debian's changelog and rpm's %changelog, signed by the
+# CHANGELOG's entries as Debian's changelog and rpm's, signed by the
 # maintainer.
 set(CPACK_RPM_PACKAGE_RELEASE 1)
 file(STRINGS ${src}/CHANGELOG lines)
@@ -133,20 +129,17 @@ set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_CHANGELOG_FILE ${pkg}/rpm-changelog)
 set(CPACK_RPM_USER_FILELIST
 	"%license /usr/${CMAKE_INSTALL_DATAROOTDIR}/licenses/${PROJECT_NAME}/LICENSE")
-# The folders the system owns, not the package.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 	/usr/${CMAKE_INSTALL_MANDIR} /usr/${CMAKE_INSTALL_MANDIR}/man1
 	/usr/${CMAKE_INSTALL_DATAROOTDIR}/licenses)
-# Build time and host from SOURCE_DATE_EPOCH and a fixed name, not from the
-# machine, so that the same sources make the same bytes.
+# The same sources make the same bytes: no build time or host of the machine's.
 set(CPACK_RPM_SPEC_MORE_DEFINE "\
 %define packager ${CPACK_PACKAGE_CONTACT}
 %define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1
 %define clamp_mtime_to_source_date_epoch 1")
 
-# One package a generator, of the program, the compressed manual and the
-# component of the generator's name.
+# One package a generator: the program, the manual and the generator's own.
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_RPM_COMPONENT_INSTALL ON)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
@@ -175,8 +168,7 @@ elseif(FIRSTSHELL_LIBC STREQUAL "musl" AND NOT FIRSTSHELL_LINK STREQUAL "dynamic
 	string(TOLOWER "${CMAKE_SYSTEM_NAME}" system)
 	set(CPACK_PACKAGE_FILE_NAME
 		${PROJECT_NAME}-${PROJECT_VERSION}-${system}-${CMAKE_SYSTEM_PROCESSOR})
-	# The binary carries musl, whose licence asks for its notice in
-	# every copy.
+	# The binary carries musl, whose licence asks for its notice.
 	find_file(FIRSTSHELL_MUSL_LICENSE NAMES copyright COPYRIGHT
 		PATHS /usr/share/doc/musl /usr/share/licenses/musl
 		NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
@@ -189,9 +181,6 @@ elseif(FIRSTSHELL_LIBC STREQUAL "musl" AND NOT FIRSTSHELL_LINK STREQUAL "dynamic
 	install(FILES ${FIRSTSHELL_MUSL_LICENSE} DESTINATION .
 		RENAME LICENSE.musl COMPONENT tgz EXCLUDE_FROM_ALL)
 else()
-	# A static binary of the system's C library carries it inside, under
-	# glibc's LGPL, which asks that users can relink the program, and a
-	# dynamic musl binary needs musl where it runs.
 	set(CPACK_GENERATOR TGZ)
 	file(APPEND ${CPACK_PROJECT_CONFIG_FILE} "message(FATAL_ERROR \
 \"firstshell: cpack packs a dynamic build against the system's C library, \

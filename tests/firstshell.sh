@@ -3,18 +3,13 @@
 #
 # usage: firstshell.sh CASE PROGRAM [EMULATOR]
 #
-# Runs one case of PROGRAM (through EMULATOR, when it is cross-built)
-# against the real C library, in the shell FIRSTSHELL_TEST_SHELL names (sh
-# if unset). Where it can, the script runs itself again in a private mount
-# namespace and binds a list of its own over /etc/shells. Where it cannot (a
-# container, an unprivileged user), a case runs against the system's list,
-# held against the program's own plain run, if it needs no list of its own;
-# else it exits 77. The install cases install the build in BUILD (CONFIG)
-# with CMAKE and compare it with SOURCE; the ELF case reads PROGRAM's headers
-# with readelf, linked as LINK says, for what ELF lists (pie, relro, now);
-# one case reads lines as the C library LIBC (musl or another) does.
-# Besides unshare, mount and readelf, it uses POSIX sh and the utilities
-# BusyBox has too.
+# Runs one case of PROGRAM, through EMULATOR if it is cross-built, in the
+# shell FIRSTSHELL_TEST_SHELL names (sh if unset): in a private mount
+# namespace with a list of its own bound over /etc/shells where it can; else
+# against the system's list if the case needs no list of its own, or not at
+# all (exit 77). The environment gives what the install, ELF and C library
+# cases check against: BUILD, CONFIG, CMAKE, SOURCE, LINK, ELF and LIBC. It
+# needs unshare, mount and readelf, POSIX sh and the utilities BusyBox has.
 
 set -u
 prog=$2
