@@ -10,7 +10,7 @@
 # hardening's link options. A success is cached under a name keyed by the
 # toolchain and the flags given; a failure is probed again each time, as
 # what was missing may since have been installed. Whether the binary came
-# out as asked, the elf test case checks.
+# out as asked, the ELF case (loads_only_the_c_library_hardened) checks.
 function(firstshell_links var compile link kind)
 	set(var ${var}_${FIRSTSHELL_PROBE_KEY})
 	if(DEFINED ${var})
