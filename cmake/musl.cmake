@@ -45,8 +45,9 @@ else()
 	set(CMAKE_SYSTEM_PROCESSOR ${firstshell_uname})
 	set(install "g++-${firstshell_triplet} musl-dev:${firstshell_arch}, \
 after dpkg --add-architecture ${firstshell_arch}")
+	# qemu for the processor, unless an emulator is given.
 	find_program(FIRSTSHELL_EMULATOR_${firstshell_arch} ${firstshell_emulator})
-	if(FIRSTSHELL_EMULATOR_${firstshell_arch})
+	if(FIRSTSHELL_EMULATOR_${firstshell_arch} AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
 		set(CMAKE_CROSSCOMPILING_EMULATOR
 			${FIRSTSHELL_EMULATOR_${firstshell_arch}})
 	endif()

@@ -9,17 +9,24 @@
 # The maintainer, who signs the packages' changelog. Without one, the
 # packages are for the user's own use, and cpack says whom they name.
 set(FIRSTSHELL_MAINTAINER "" CACHE STRING "The packages' maintainer: Name <address>")
-set(CPACK_PACKAGE_CONTACT "${FIRSTSHELL_MAINTAINER}")
+set(contact "${FIRSTSHELL_MAINTAINER}")
 set(unnamed "")
-if(NOT FIRSTSHELL_MAINTAINER)
+if(NOT contact)
 	set(user "$ENV{USER}")
 	if(NOT user)
 		set(user nobody)
 	endif()
-	set(CPACK_PACKAGE_CONTACT "${user} <${user}@localhost>")
+	set(contact "${user} <${user}@localhost>")
 	set(unnamed "message(STATUS \"firstshell: FIRSTSHELL_MAINTAINER names no \
-maintainer: these packages name '${CPACK_PACKAGE_CONTACT}'\")")
+maintainer: these packages name '${contact}'\")")
 endif()
+# rpm expands macros in its spec, so % is written %% (and \ \\ in a macro);
+# CPack writes what it is given into a CMake file of its own as it stands, so
+# \, " and $ are escaped there.
+string(REPLACE "%" "%%" rpm_contact "${contact}")
+string(REPLACE "\\" "\\\\" packager "${rpm_contact}")
+string(REGEX REPLACE "([\\\"$])" "\\\\\\1" CPACK_PACKAGE_CONTACT "${contact}")
+string(REGEX REPLACE "([\\\"$])" "\\\\\\1" packager "${packager}")
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "\
@@ -84,11 +91,11 @@ set(items "")
 macro(entry)
 	if(items)
 		string(APPEND debian "${PROJECT_NAME} (${version}) unstable; "
-			"urgency=medium\n\n${items}\n -- ${CPACK_PACKAGE_CONTACT}  "
+			"urgency=medium\n\n${items}\n -- ${contact}  "
 			"${date}\n\n")
 		string(REGEX REPLACE "(^|\n)  \\* " "\\1- " items "${items}")
 		string(REPLACE "\n    " "\n  " items "${items}")
-		string(APPEND rpm "* ${rpmdate} ${CPACK_PACKAGE_CONTACT} - "
+		string(APPEND rpm "* ${rpmdate} ${rpm_contact} - "
 			"${version}-${CPACK_RPM_PACKAGE_RELEASE}\n${items}\n")
 		set(items "")
 	endif()
@@ -134,7 +141,7 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 	/usr/${CMAKE_INSTALL_DATAROOTDIR}/licenses)
 # The same sources make the same bytes: no build time or host of the machine's.
 set(CPACK_RPM_SPEC_MORE_DEFINE "\
-%define packager ${CPACK_PACKAGE_CONTACT}
+%define packager ${packager}
 %define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1
 %define clamp_mtime_to_source_date_epoch 1")

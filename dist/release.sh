@@ -3,25 +3,24 @@
 #
 # usage: sh dist/release.sh [--depends | --rebuild DIR]            (see doc/release.md)
 # On Debian: release/ from the last commit, at the top of a git checkout; or with --rebuild,
-# at the top of DIR's source tarball unpacked, DIR's release made again and compared.
+# DIR's release checked, made again and compared, file by file.
+#
+# This copy checks what it is given, puts the commit (or DIR's checked source) in a scratch
+# folder of its own, and runs that source's copy of this script, --sealed: with nothing of
+# the caller's environment, in a process group that INT, TERM and HUP stop. Last, it signs
+# the result and moves it whole to release/; the scratch folder goes, whatever happens.
 
 set -u
-# The same bytes whoever makes it: nothing of the caller's reaches a build.
 umask 022
 LC_ALL=C TZ=UTC0 PATH=/usr/sbin:/usr/bin:/sbin:/bin
-export LC_ALL TZ PATH SOURCE_DATE_EPOCH
-unset CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS GZIP TAR_OPTIONS CMAKE_GENERATOR CMAKE_TOOLCHAIN_FILE
-top=$(cd "$(dirname "$0")/.." && pwd) || exit 1
-work=$top/build-release out=$top/build-release/out given='' trace=1
+export LC_ALL TZ PATH
 say() { echo "firstshell release: $*"; }
 fail() { # WHAT [LOG]
-	[ -z "${2:-}" ] || tail -n 40 "$2" >&2
-	echo "firstshell release: $1${2:+; see $2}" >&2
+	[ -z "${2:-}" ] || tail -n 60 "$2" >&2
+	echo "firstshell release: $1" >&2
 	exit 1
 }
-table=$(cmake -P "$top/cmake/processors.cmake") || fail "cmake/processors.cmake gives no table"
-native=$(dpkg --print-architecture) || fail "dpkg: this is not Debian"
-
+table() { cmake -P "$1/cmake/processors.cmake" || fail "$1: cmake/processors.cmake fails"; }
 # The packages that make the bytes, BUILDINFO's roots, with each processor's cross
 # compiler and musl (this machine's are g++ and musl-dev); and those that check.
 roots() {
@@ -29,43 +28,105 @@ roots() {
 	echo "$table" | awk -v native="$native" '$1 != native { print "g++-" $2, "musl-dev:" $1 }'
 }
 checkers="lintian rpmlint qemu-user cpio strace"
-# Each installed package that is Essential, a root, or (recursively) a Depends or Pre-Depends
-# of one, as dpkg-genbuildinfo lists them (each alternative and provider; a foreign one's in
-# its architecture). Roots too, where installed: binutils-multiarch, whose strip replaces
-# binutils'; libc6-i386, whose libc dpkg-shlibdeps opens; liblocale-gettext-perl, for dpkg.
-closure() {
-	f='${db:Status-Abbrev}\t${Package}\t${Architecture}\t${Version}\t${Essential}'
-	dpkg-query -W -f="$f"'\t${Provides}\t${Pre-Depends}, ${Depends}\n' | awk -F '\t' \
-		-v roots="$(roots) binutils-multiarch libc6-i386 liblocale-gettext-perl" \
-		-v native="$native" '
-	function find(x, s) { # the installed NAME:ARCH that x names, or ""
-		if (split(x, s, ":") > 1 && s[2] !~ /^(any|native)$/)
-			return (x in version) ? x : ""
-		if ((s[1] ":" native) in version) return s[1] ":" native
-		return (s[1] in arch) ? s[1] ":" arch[s[1]] : ""
-	}
-	$1 ~ /^.i/ {
-		version[$2 ":" $3] = $4; depends[$2 ":" $3] = $7; arch[$2] = $3
-		if ($5 == "yes") queue[++n] = $2
-		for (i = split($6 ",", p, / *(\([^)]*\))? *, */); i > 0; i--)
-			providers[p[i]] = providers[p[i]] " " $2
-	}
-	END {
-		for (i = split(roots, p, /[ \n]+/); i > 0; i--) queue[++n] = p[i]
-		for (q = 1; q <= n; q++) {
-			if ((x = queue[q]) == "" || x in seen) continue
-			seen[x] = 1
-			if ((k = find(x)) == "") {
-				for (i = split(providers[x], p, " "); i > 0; i--) queue[++n] = p[i]
-				continue
-			}
-			foreign = x ~ /:/ && x !~ /:(any|native)$/ ? substr(k, index(k, ":")) : ""
-			if (!foreign) sub(/:.*/, "", x)
-			print x " (= " version[k] ")"
-			for (i = split(depends[k] ",", p, / *(\([^)]*\))? *[,|] */); i > 0; i--)
-				queue[++n] = p[i] (foreign && (p[i] foreign) in version ? foreign : "")
+
+# The sealed part, run from the source it releases; it leaves its files in WORK/out.
+sealed() { # WORK COMMIT MAINTAINER VERSION [GIVEN]
+	work=$1 commit=$2 maint=$3 version=$4 given=${5:-} out=$1/out trace=1
+	table=$(table "$work/head") && native=$(dpkg --print-architecture) || exit 1
+	mkdir "$out" "$work/trace" "$work/unpacked" || exit 1
+	# Every tool, before anything is built: the packages, and what each row runs.
+	{
+		dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' $(roots) $checkers 2>&1 |
+			grep -v '^.i'
+		echo "$table" | while read -r arch triplet _ emulator _; do
+			[ "$arch" = "$native" ] || for tool in "$triplet-gcc" "$emulator"; do
+				command -v "$tool" >/dev/null || echo "$tool: not found"
+			done
+		done
+	} >"$work/missing"
+	[ ! -s "$work/missing" ] || fail "missing, of --depends' list:" "$work/missing"
+	closure >"$work/packages" || fail "dpkg-genbuildinfo fails" "$work/genbuildinfo.log"
+	if [ -n "$given" ]; then
+		sed -n '/^Installed-Build-Depends:/,/^[^ ]/s/^ \(.*[^,]\),\{0,1\}$/\1/p' \
+			"$given/BUILDINFO" | diff - "$work/packages" >"$work/differ" || {
+			cat "$work/differ"
+			say "this system's packages (>) are not those BUILDINFO records (<):" \
+				"rebuilding all the same"
 		}
-	}' | sort -u
+		cp "$given/firstshell-$version.tar.gz" "$out/" || exit 1
+	else
+		configure cmake -S "$work/head" -B "$work/probe" >"$work/probe.log" 2>&1 ||
+			fail "the last commit does not configure" "$work/probe.log"
+		version=$(. "$work/probe/settings.sh" && echo "$version")
+		# The project's own archive settings, whatever git's defaults.
+		run archive git --git-dir="$work/git" -c tar.umask=0022 -c core.autocrlf=false \
+			archive "--prefix=firstshell-$version/" "$commit" >"$work/source.tar" &&
+			gzip -9n <"$work/source.tar" >"$out/firstshell-$version.tar.gz" || exit 1
+	fi
+	settle "$out/firstshell-$version.tar.gz" || fail "cannot unpack the source tarball"
+	src=$work/unpacked/firstshell-$version.tar.gz/firstshell-$version
+	# The .deb and .rpm from the glibc build; a standalone tarball per processor.
+	build glibc
+	echo "$table" | while read -r arch _ _ emulator uname; do
+		name=musl cross='' trace=1
+		[ "$arch" = "$native" ] || name=musl-$arch cross=-DFIRSTSHELL_ARCH=$arch trace=''
+		build "$name" "-DCMAKE_TOOLCHAIN_FILE=$src/cmake/musl.cmake" \
+			-DFIRSTSHELL_STATIC=ON $cross
+		t=firstshell-$version-linux-$uname
+		d=$work/unpacked/$t.tar.gz/$t
+		(cd "$d" && ls bin/firstshell share/man/man1/firstshell.1.gz README.md LICENSE \
+			LICENSE.musl) >/dev/null && grep -q musl "$d/LICENSE.musl" ||
+			fail "$t.tar.gz lacks a file"
+		# The README sends 32-bit ARM machines that say armv6l to armel's tarball,
+		# and those that say armv8l to armhf's: the suite runs on such processors.
+		case $arch in
+		armel) cpu=arm1176 ;;
+		armhf) cpu=max ;;
+		*) continue ;;
+		esac
+		log=$work/$name.log
+		{ cmake "-DCMAKE_CROSSCOMPILING_EMULATOR=$emulator;-cpu;$cpu" "$work/$name" &&
+			(cd "$work/$name" && ctest --output-on-failure); } >>"$log" 2>&1 ||
+			fail "$t.tar.gz: the suite fails under $emulator -cpu $cpu" "$log"
+	done || exit 1
+	check_trace
+	# Every package and tarball: linted, its folders 0755, files 0644 or 0755, and
+	# nothing in it (control data and headers too) left unfilled.
+	log=$work/lint.log
+	sh "$work/head/dist/lint.sh" "$out"/*.deb "$out"/*.rpm >"$log" 2>&1 ||
+		fail "lintian or rpmlint found what dist/lint.sh keeps no reason for" "$log"
+	! grep -vE '^(drwxr-xr-x|-rw-r--r--|-rwxr-xr-x|lrwxrwxrwx) ' "$work"/unpacked/*.list \
+		>"$work/modes" || fail "entries of other modes than 0755 or 0644" "$work/modes"
+	find "$work/unpacked" -type f -name '*.gz' -exec gzip -d {} +
+	! grep -rilE '@invali[d]|placeholde[r]|<[a-z_][a-z0-9_-]*@localhos[t]>' "$work/unpacked" \
+		>"$work/unfilled" || fail "files with a stand-in address or text" "$work/unfilled"
+	say "lint, modes, no stand-in text: every file of every package passes"
+	distcheck
+	{
+		printf '%s\n' "Format: 1.0" "Source: firstshell" "Version: $version" \
+			"Commit: $commit" "Source-Date-Epoch: $SOURCE_DATE_EPOCH" \
+			"Maintainer: $maint" \
+			"Build-Origin: $(. /etc/os-release && echo "$PRETTY_NAME")" \
+			"Build-Architecture: $native" "Installed-Build-Depends:" &&
+			sed 's/^/ /; $!s/$/,/' "$work/packages"
+	} >"$out/BUILDINFO" && (cd "$out" && sha256sum -- * >SHA256SUMS) || exit 1
+	[ -z "$given" ] || compare
+}
+# Installed-Build-Depends, as dpkg-genbuildinfo lists them for a package that build-depends
+# on the roots: every Essential package and root installed, and what they depend on. Roots
+# too, where installed: binutils-multiarch, whose strip replaces binutils'; libc6-i386, whose
+# libc dpkg-shlibdeps opens; liblocale-gettext-perl, for dpkg.
+closure() {
+	g=$work/genbuildinfo
+	mkdir -p "$g/debian" && : >"$g/firstshell_0_$native.deb" &&
+		echo "firstshell_0_$native.deb - -" >"$g/debian/files" &&
+		printf 'Source: firstshell\nBuild-Depends: %s\n\nPackage: firstshell\n%s\n' \
+			"$(echo $(roots) binutils-multiarch libc6-i386 liblocale-gettext-perl |
+				sed 's/ /, /g')" 'Architecture: any' >"$g/debian/control" &&
+		printf 'firstshell (0) unstable; urgency=low\n\n  * -\n\n -- - <->  %s\n' \
+			'Thu, 01 Jan 1970 00:00:00 +0000' >"$g/debian/changelog" || return
+	(cd "$g" && dpkg-genbuildinfo --build=any -u. -O 2>"$g.log") |
+		sed -n '/^Installed-Build-Depends:/,/^[^ ]/s/^ \(.*[^,]\),\{0,1\}$/\1/p' | grep .
 }
 # run STEP COMMAND...: COMMAND; with $trace set, what it opens or runs goes to trace/STEP.*
 run() {
@@ -79,28 +140,29 @@ run() {
 # owned by a package it names: settings, kernel files, locales, time zones, this work and
 # files no package owns aside. Some are owned by their paths from before /usr merged.
 check_trace() {
-	sed -n 's/^[^"]*"\(\/[^"]*\)".*) = [0-9]*$/\1/p' "$work"/trace/* | grep -vF "$top/" |
-		grep -vE '^/(etc|proc|sys|dev|tmp)/|^/usr/(lib|share)/(locale|zoneinfo)/' >"$work/opened"
+	sed -n 's/^[^"]*"\(\/[^"]*\)".*) = [0-9]*$/\1/p' "$work"/trace/* | grep -vF "$work/" |
+		grep -vE '^/(etc|proc|sys|dev|tmp)/|^/usr/(lib|share)/(locale|zoneinfo)/' \
+		>"$work/opened"
 	tr '\n' '\0' <"$work/opened" | xargs -0 realpath -qe -- | cat - "$work/opened" |
 		sed -n 'p; s#^/usr\(/s\{0,1\}bin/\|/lib[^/]*/\)#\1#p' | sort -u >"$work/paths"
 	(set -f && dpkg -S $(cat "$work/paths")) 2>/dev/null | sed "/^diversion /d; s/: \/.*//;
 		s/:$native\(,\|\$\)/\1/g; s/, */\n/g" | sort -u >"$work/owners"
 	[ -s "$work/owners" ] || fail "the trace names no package: nothing was traced"
-	sed 's/ .*//' "$work/packages" | comm -23 "$work/owners" - >"$work/lacking"
+	sed 's/ .*//' "$work/packages" | sort | comm -23 "$work/owners" - >"$work/lacking"
 	[ ! -s "$work/lacking" ] || fail "BUILDINFO lacks packages the builds used" "$work/lacking"
 	say "trace: each of the $(wc -l <"$work/owners") packages the builds used is in BUILDINFO"
 }
 # settle PACKAGE: a .deb or standalone tarball packed again from what it holds alone, as
-# cpack takes entries' order and folders' sizes from the file system. Sets the global d to
-# $work/unpacked/NAME, its files, control data or header; in $d.list, its entries (ls -l).
+# cpack takes entries' order and folders' sizes from the file system. What it holds goes to
+# $work/unpacked/NAME (files, control data or header), its entries (ls -l) to that .list.
 settle() {
 	d=$work/unpacked/${1##*/}
 	rm -rf "$d" && mkdir -p "$d" || return
 	case $1 in
 	*.deb)
 		dpkg-deb -R "$1" "$d" &&
-			size=$(find "$d" -path "$d/DEBIAN" -prune -o -exec ls -ld {} + |
-				awk '{ n += /^-/ ? int(($5 + 1023) / 1024) : 1 } END { print n }') &&
+			size=$(find "$d" -path "$d/DEBIAN" -prune -o -exec ls -ld {} + | awk \
+				'{ n += /^-/ ? int(($5 + 1023) / 1024) : 1 } END { print n }') &&
 			sed -i "s/^Installed-Size: .*/Installed-Size: $size/" "$d/DEBIAN/control" &&
 			dpkg-deb --root-owner-group -Zgzip -z9 --build "$d" "$1" >/dev/null &&
 			dpkg-deb -c "$1" ;;
@@ -116,22 +178,21 @@ settle() {
 configure() {
 	"$@" -DCMAKE_BUILD_TYPE=Release -DFIRSTSHELL_TEST_ALL=ON "-DFIRSTSHELL_MAINTAINER=$maint"
 }
-# build NAME CMAKE-ARG...: configure (a build against musl must link a static PIE), build,
-# the whole suite, cpack, settle, and the whole suite again on each binary packed.
+# build NAME CMAKE-ARG...: configure, build, the whole suite, cpack (a build against musl
+# must link a static PIE), settle, and the whole suite again on each binary packed.
 build() {
 	name=$1 b=$work/$1 log=$work/$1.log
 	shift
 	say "$name: configure, build, suite, cpack ($(date +%T))"
-	configure run "$name.configure" cmake -S "$src" -B "$b" "$@" >"$log" 2>&1 </dev/null ||
-		fail "$name: the configure step failed" "$log"
+	{ configure run "$name.configure" cmake -S "$src" -B "$b" "$@" &&
+		run "$name.build" cmake --build "$b" && (cd "$b" && ctest --output-on-failure) &&
+		(cd "$b" && run "$name.cpack" cpack); } >"$log" 2>&1 </dev/null ||
+		fail "$name: the configure step, the build, its suite or cpack failed" "$log"
 	(. "$b/settings.sh" && [ "$libc" != musl ] || [ "$link" = static-pie ]) ||
 		fail "$name: against musl, yet not a static PIE" "$b/settings.sh"
-	{ run "$name.build" cmake --build "$b" && (cd "$b" && ctest --output-on-failure) &&
-		(cd "$b" && run "$name.cpack" cpack); } >>"$log" 2>&1 </dev/null ||
-		fail "$name: the build, its suite or cpack failed" "$log"
 	for p in "$b"/firstshell[-_]*.*; do
 		settle "$p" || fail "cannot pack $p again"
-		bin=$(find "$d" -path '*/bin/firstshell' -type f)
+		bin=$(find "$work/unpacked/${p##*/}" -path '*/bin/firstshell' -type f)
 		{ [ -n "$bin" ] && cmake "-DFIRSTSHELL_TEST_PROGRAM=$bin" "$b" &&
 			(cd "$b" && ctest --output-on-failure); } >>"$log" 2>&1 </dev/null ||
 			fail "${p##*/}: the suite fails on the binary it ships" "$log"
@@ -141,98 +202,153 @@ build() {
 # distcheck: the source tarball, unpacked where nobody may write, builds as nobody
 # (or as the caller, if not root), passes, installs, and makes the same .deb and .rpm.
 distcheck() {
-	c=$(mktemp -d) && chmod 755 "$c" && tar -xzf "$out/firstshell-$version.tar.gz" -C "$c" &&
+	c=$work/distcheck as='' log=$work/distcheck.log
+	mkdir "$c" && tar -xzf "$out/firstshell-$version.tar.gz" -C "$c" &&
 		chmod -R a-w "$c/firstshell-$version" || exit 1
-	as='' b=$c/build log=$work/distcheck.log
 	[ "$(id -u)" != 0 ] || { as='runuser -u nobody --' && chown nobody "$c"; }
-	{ configure $as cmake -S "$c/firstshell-$version" -B "$b" && $as cmake --build "$b" &&
-		(cd "$b" && $as ctest --output-on-failure) &&
-		DESTDIR=$c/stage $as cmake --install "$b" --prefix /usr &&
-		[ -x "$c/stage/usr/bin/firstshell" ] && (cd "$b" && $as cpack -G 'DEB;RPM'); } \
-		>"$log" 2>&1 </dev/null || fail "distcheck: the source tarball fails" "$log"
+	{ configure $as cmake -S "$c/firstshell-$version" -B "$c/build" &&
+		$as cmake --build "$c/build" && (cd "$c/build" && $as ctest --output-on-failure) &&
+		DESTDIR=$c/stage $as cmake --install "$c/build" --prefix /usr &&
+		[ -x "$c/stage/usr/bin/firstshell" ] &&
+		(cd "$c/build" && $as cpack -G 'DEB;RPM'); } >"$log" 2>&1 </dev/null ||
+		fail "distcheck: the source tarball fails" "$log"
 	for p in "$out"/*.deb "$out"/*.rpm; do
-		settle "$b/${p##*/}" && cmp "$p" "$b/${p##*/}" || fail "distcheck made another ${p##*/}"
+		settle "$c/build/${p##*/}" && cmp "$p" "$c/build/${p##*/}" ||
+			fail "distcheck made another ${p##*/}"
 	done
-	chmod -R u+w "$c" && rm -rf "$c"
+}
+# compare: each file GIVEN's SHA256SUMS lists, and each made, the same here, byte for byte;
+# BUILDINFO aside where this system's packages are not those it records.
+compare() {
+	aside=SHA256SUMS
+	[ ! -s "$work/differ" ] || aside="$aside|BUILDINFO"
+	{ (cd "$out" && ls) && sed -n 's/^[0-9a-f]\{64\}  //p' "$given/SHA256SUMS"; } |
+		sort -u | grep -vxE "$aside" | while read -r f; do
+		cmp -s "$given/$f" "$out/$f" || echo "$f"
+	done >"$work/mismatch"
+	if [ -s "$work/mismatch" ]; then
+		! command -v diffoscope >/dev/null || while read -r f; do
+			diffoscope "$given/$f" "$out/$f"
+		done <"$work/mismatch"
+		[ ! -s "$work/differ" ] || say "suspects: the packages that differ from BUILDINFO's"
+		fail "rebuilt: these differ from $given's (diffoscope shows how):" "$work/mismatch"
+	fi
+	say "rebuilt: each file the same as $given's, byte for byte" \
+		"$([ ! -s "$work/differ" ] || echo "(BUILDINFO aside, as this system's differs)")"
 }
 
 case ${1:-} in
---depends) exec printf '%s\n' $(roots) $checkers diffoscope-minimal ;;
---rebuild) [ $# = 2 ] && given=$(cd "$2" && pwd) && [ -f "$given/BUILDINFO" ] ||
-	fail "--rebuild DIR: no BUILDINFO in ${2:-DIR}" ;;
-?*) fail "usage: sh dist/release.sh [--depends | --rebuild DIR]" ;;
+--sealed)
+	shift
+	sealed "$@"
+	exit
+	;;
+--depends)
+	table=$(table "$(dirname "$0")/..") && native=$(dpkg --print-architecture) &&
+		exec printf '%s\n' $(roots) $checkers diffoscope-minimal
+	exit 1
+	;;
+--rebuild) [ $# = 2 ] && given=$(cd "$2" && pwd) && [ -f "$given/SHA256SUMS" ] ||
+	fail "--rebuild DIR: no SHA256SUMS in ${2:-DIR}" ;;
+'') given='' ;;
+*) fail "usage: sh dist/release.sh [--depends | --rebuild DIR]" ;;
 esac
-# A rebuild is of the version, commit, date and maintainer BUILDINFO records.
-field() { sed -n "s/^$1: //p" "$given/BUILDINFO"; }
-[ -z "$given" ] || version=$(field Version) commit=$(field Commit) \
-	SOURCE_DATE_EPOCH=$(field Source-Date-Epoch) FIRSTSHELL_MAINTAINER=$(field Maintainer)
-maint=${FIRSTSHELL_MAINTAINER:-${DEBFULLNAME:+"$DEBFULLNAME <${DEBEMAIL:-}>"}}
-echo "$maint" | grep -qE '^[^<]*[^ <] <[^ >]+@[^ >]+>$' ||
-	fail 'nothing built: set FIRSTSHELL_MAINTAINER="Name <address>" (or DEBFULLNAME and DEBEMAIL)'
-rm -rf "$work" && mkdir -p "$out" "$work/trace" && closure >"$work/packages" || exit 1
-dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' $(roots) $checkers 2>&1 |
-	grep -v '^.i' >"$work/missing" && fail "not installed, of --depends' list" "$work/missing"
+top=$(cd "$(dirname "$0")/.." && pwd) || exit 1
+key=${FIRSTSHELL_SIGNING_KEY:-} work='' partial='' pid='' stopped=''
+stop() {
+	stopped=1
+	[ -n "$pid" ] && kill -s TERM -- "-$pid" 2>/dev/null || exit 1
+}
+trap '[ -z "$work" ] || { chmod -R u+w "$work"; rm -rf "$work" ${partial:+"$partial"}; } \
+	2>/dev/null' EXIT
+trap stop INT TERM HUP
+case ${TMPDIR:-/tmp} in
+*[[:space:]]*) fail "TMPDIR has a blank, which rpmbuild cannot build under: '$TMPDIR'" ;;
+esac
+work=$(mktemp -d "${TMPDIR:-/tmp}/firstshell-release.XXXXXX") && chmod 755 "$work" &&
+	mkdir "$work/home" "$work/head" && mkdir -m 1777 "$work/tmp" ||
+	fail "cannot make a folder in TMPDIR"
+# git as the release runs it: no settings but the project's. It trusts the checkout that the
+# caller's git has just read, whoever owns it.
+sealed_git() { env -i PATH="$PATH" HOME="$work/home" GIT_CONFIG_NOSYSTEM=1 git "$@"; }
+sealed_git config --global safe.directory '*' || exit 1
+
 if [ -n "$given" ]; then
-	sed -n '/^Installed-Build-Depends:/,/^[^ ]/s/^ \(.*[^,]\),\{0,1\}$/\1/p' \
-		"$given/BUILDINFO" | diff - "$work/packages" >"$work/differ" ||
-		fail "this system's packages (>) are not those BUILDINFO records (<)" "$work/differ"
-	cp "$given/firstshell-$version.tar.gz" "$out/" || exit 1
+	# What DIR holds, checked before anything of it is run or built.
+	(cd "$given" && sha256sum --quiet --strict -c SHA256SUMS) >&2 ||
+		fail "$given: a file SHA256SUMS lists is missing or changed (named above)"
+	if [ -n "$key" ]; then
+		gpg --batch --export "$key" >"$work/key.gpg" 2>/dev/null &&
+			[ -s "$work/key.gpg" ] || fail "FIRSTSHELL_SIGNING_KEY: no key '$key'"
+		[ -f "$given/SHA256SUMS.asc" ] || fail "$given has no SHA256SUMS.asc to check"
+		gpgv --keyring "$work/key.gpg" "$given/SHA256SUMS.asc" "$given/SHA256SUMS" ||
+			fail "SHA256SUMS.asc: no good signature by '$key'"
+	elif [ -f "$given/SHA256SUMS.asc" ]; then
+		say "SHA256SUMS.asc not checked: FIRSTSHELL_SIGNING_KEY names no key"
+	fi
+	field() { sed -n "s/^$1: //p" "$given/BUILDINFO"; }
+	version=$(field Version) commit=$(field Commit) maint=$(field Maintainer)
+	SOURCE_DATE_EPOCH=$(field Source-Date-Epoch)
+	tar -xzf "$given/firstshell-$version.tar.gz" --strip-components=1 -C "$work/head" ||
+		fail "$given: no firstshell-$version.tar.gz to unpack"
 else
-	commit=$(git -C "$top" rev-parse HEAD) || fail "not a git checkout"
+	version='' maint=${FIRSTSHELL_MAINTAINER:-}
+	# As Debian's tools take it: DEBEMAIL may hold the name as well.
+	case $maint:${DEBEMAIL:-} in
+	:*'<'*) maint=$DEBEMAIL ;;
+	:?*) [ -z "${DEBFULLNAME:-}" ] || maint="$DEBFULLNAME <$DEBEMAIL>" ;;
+	esac
+	[ -n "$maint" ] || fail 'nothing built: set FIRSTSHELL_MAINTAINER="Name <address>"'\
+' (or DEBEMAIL, or DEBFULLNAME and DEBEMAIL)'
+	commit=$(git -C "$top" rev-parse --verify HEAD) || fail "not a git checkout: $top"
 	[ -z "$(git -C "$top" status --porcelain)" ] || say "uncommitted changes are left out"
-	SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
-	git -C "$top" archive --prefix=head/ HEAD | tar -xf - -C "$work" &&
-		configure cmake -S "$work/head" -B "$work/probe" >"$work/probe.log" 2>&1 ||
-		fail "the last commit does not configure" "$work/probe.log"
-	version=$(. "$work/probe/settings.sh" && echo "$version")
-	run archive git -C "$top" -c tar.umask=0022 -c core.autocrlf=false archive \
-		"--prefix=firstshell-$version/" HEAD >"$work/source.tar" &&
-		gzip -9n <"$work/source.tar" >"$out/firstshell-$version.tar.gz" || exit 1
+	{ [ ! -e "$top/release" ] || grep -qx "Commit: $commit" "$top/release/BUILDINFO"; } ||
+		fail "release/ holds another commit's release: move it away first"
+	sealed_git clone -q --bare --shared "$top" "$work/git" &&
+		sealed_git --git-dir="$work/git" archive "$commit" | tar -xf - -C "$work/head" ||
+		fail "git cannot export commit $commit"
+	: "${SOURCE_DATE_EPOCH:=$(sealed_git --git-dir="$work/git" log -1 --format=%ct "$commit")}"
+	if [ -n "$key" ]; then
+		echo firstshell >"$work/signed" && gpg --batch --local-user "$key" --detach-sign \
+			"$work/signed" >"$work/gpg.log" 2>&1 ||
+			fail "FIRSTSHELL_SIGNING_KEY: gpg cannot sign with '$key'" "$work/gpg.log"
+	else
+		say "unsigned: FIRSTSHELL_SIGNING_KEY names no key"
+	fi
 fi
-settle "$out/firstshell-$version.tar.gz" || fail "cannot unpack the source tarball"
-src=$d/firstshell-$version
-# The .deb and .rpm from the glibc build; a standalone tarball per processor.
-build glibc
-echo "$table" | while read -r arch _ _ _ uname; do
-	name=musl cross='' trace=1
-	[ "$arch" = "$native" ] || name=musl-$arch cross=-DFIRSTSHELL_ARCH=$arch trace=''
-	build "$name" "-DCMAKE_TOOLCHAIN_FILE=$src/cmake/musl.cmake" -DFIRSTSHELL_STATIC=ON $cross
-	t=firstshell-$version-linux-$uname d=$work/unpacked/$t.tar.gz/$t
-	(cd "$d" && ls bin/firstshell share/man/man1/firstshell.1.gz README.md LICENSE) \
-		>/dev/null && grep -q musl "$d/LICENSE.musl" || fail "$t.tar.gz lacks a file"
-done || exit 1
-check_trace
-# Every package and tarball: linted, its folders 0755, files 0644 or 0755, and
-# nothing in it (control data and headers too) left unfilled.
-sh "$top/dist/lint.sh" "$out"/*.deb "$out"/*.rpm >"$work/lint.log" 2>&1 ||
-	fail "lintian or rpmlint found what dist/lint.sh keeps no reason for" "$work/lint.log"
-! grep -vE '^(drwxr-xr-x|-rw-r--r--|-rwxr-xr-x|lrwxrwxrwx) ' "$work"/unpacked/*.list \
-	>"$work/modes" || fail "entries of other modes than 0755 or 0644" "$work/modes"
-find "$work/unpacked" -type f -name '*.gz' -exec gzip -d {} +
-! grep -rilE '@invali[d]|placeholde[r]|<[a-z_][a-z0-9_-]*@localhos[t]>' "$work/unpacked" \
-	>"$work/unfilled" || fail "files with a stand-in address or text" "$work/unfilled"
-say "lint, modes, no stand-in text: every file of every package passes"
-distcheck
+# One line of Name <address>, of printable or non-ASCII characters.
+[ "$(printf '%s' "$maint" | tr -d '\040-\176\200-\377' | wc -c)" = 0 ] &&
+	printf '%s\n' "$maint" | grep -qxE '[^<>]*[^ <>] <[^ <>]+@[^ <>]+>' ||
+	fail "the maintainer (FIRSTSHELL_MAINTAINER, or DEBEMAIL and DEBFULLNAME) is not one\
+ line of Name <address> without control characters: '$maint'"
+# A time that tar, cpio and rpm's header (32 bits, unsigned) can hold.
+case $SOURCE_DATE_EPOCH in
+'' | *[!0-9]* | 0?* | ???????????*) false ;;
+*) [ "$SOURCE_DATE_EPOCH" -le 4294967295 ] ;;
+esac || fail "SOURCE_DATE_EPOCH is not a whole number from 0 to 4294967295:\
+ '$SOURCE_DATE_EPOCH'"
 
-printf '%s\n' "Format: 1.0" "Source: firstshell" "Version: $version" "Commit: $commit" \
-	"Source-Date-Epoch: $SOURCE_DATE_EPOCH" "Maintainer: $maint" \
-	"Build-Origin: $(. /etc/os-release && echo "$PRETTY_NAME")" \
-	"Build-Architecture: $native" "Installed-Build-Depends:" >"$out/BUILDINFO"
-sed 's/^/ /; $!s/$/,/' "$work/packages" >>"$out/BUILDINFO"
-(cd "$out" && sha256sum -- * >SHA256SUMS) || exit 1
+env -i PATH="$PATH" HOME="$work/home" TMPDIR="$work/tmp" LC_ALL=C TZ=UTC0 \
+	GIT_CONFIG_NOSYSTEM=1 SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" setsid \
+	sh "$work/head/dist/release.sh" --sealed "$work" "$commit" "$maint" "$version" \
+	${given:+"$given"} &
+pid=$! status=1
+# Until it is reaped: a wait that a signal cuts short is taken up again.
+while kill -0 "$pid" 2>/dev/null; do wait "$pid" && status=0 || status=$?; done
+kill -s KILL -- "-$pid" 2>/dev/null
+[ -z "$stopped" ] || fail "stopped: nothing made"
+[ "$status" = 0 ] || exit "$status"
+[ -z "$given" ] || exit 0
 
-if [ -n "$given" ]; then
-	diff "$given/SHA256SUMS" "$out/SHA256SUMS" >"$work/differ" &&
-		say "rebuilt in $out: each file as $given/SHA256SUMS says" && exit
-	! command -v diffoscope >/dev/null || sed -n 's/^> [^ ]*  //p' "$work/differ" |
-		while read -r f; do diffoscope "$given/$f" "$out/$f"; done
-	fail "rebuilt in $out: files differ (diffoscope-minimal shows how)" "$work/differ"
-fi
-key=${FIRSTSHELL_SIGNING_KEY:-}
-[ -n "$key" ] || say "unsigned: FIRSTSHELL_SIGNING_KEY names no key"
+out=$work/out
+version=$(sed -n 's/^Version: //p' "$out/BUILDINFO")
 [ -z "$key" ] || for f in "firstshell-$version.tar.gz" SHA256SUMS; do
-	gpg --batch --yes --armor --detach-sign --local-user "$key" --output "$out/$f.asc" \
-		"$out/$f" || fail "gpg cannot sign $f with $key"
+	gpg --batch --armor --detach-sign --local-user "$key" --output "$out/$f.asc" \
+		"$out/$f" || fail "gpg cannot sign $f with '$key'"
 done
-rm -rf "$top/release" && mv "$out" "$top/release" || exit 1
+# Moved whole: release/ is this commit's, or as it was.
+partial=$(mktemp -d "$top/.release.XXXXXX") && cp -R "$out/." "$partial" &&
+	chmod 755 "$partial" && rm -rf "$top/release" && mv "$partial" "$top/release" ||
+	fail "cannot write release/"
+partial=''
 say "made release/ ($(date +%T)):" && cat "$top/release/SHA256SUMS"
