@@ -37,7 +37,6 @@ string(SUBSTRING ${key} 0 12 FIRSTSHELL_PROBE_KEY)
 # (GCC's <stddef.h> defines musl's name for size_t; FILE's is musl's alone).
 include(CheckCXXSourceCompiles)
 set(CMAKE_REQUIRED_QUIET ON)
-set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 set(FIRSTSHELL_LIBC other)
 set(names glibc musl)
 set(tests "defined(__GLIBC__) && !defined(__UCLIBC__)" "defined(__DEFINED_FILE)")
@@ -45,12 +44,12 @@ foreach(name test IN ZIP_LISTS names tests)
 	check_cxx_source_compiles("#include <stdio.h>
 #if !(${test})
 #error
-#endif" FIRSTSHELL_IS_${name}_${FIRSTSHELL_PROBE_KEY})
+#endif
+int main() { return 0; }" FIRSTSHELL_IS_${name}_${FIRSTSHELL_PROBE_KEY})
 	if(FIRSTSHELL_IS_${name}_${FIRSTSHELL_PROBE_KEY})
 		set(FIRSTSHELL_LIBC ${name})
 	endif()
 endforeach()
-unset(CMAKE_TRY_COMPILE_TARGET_TYPE)
 message(STATUS "firstshell: C library: ${FIRSTSHELL_LIBC}")
 
 # A PIE, full RELRO and immediate binding, unless the flags given refuse
@@ -90,6 +89,11 @@ function(harden flag said)
 		endif()
 		if(${var})
 			list(APPEND added ${flag})
+		elseif(flag MATCHES "^-Wl,-z,")
+			# The ELF case would find the binary lacking it.
+			message(FATAL_ERROR "firstshell: this toolchain links nothing "
+				"with ${flag}; refuse it in the flags given (-Wl,-z,lazy, "
+				"-Wl,-z,norelro) or give -DFIRSTSHELL_HARDEN=OFF")
 		else()
 			list(APPEND lacking ${flag})
 		endif()
@@ -113,12 +117,6 @@ foreach(flag IN LISTS added)
 	endif()
 endforeach()
 target_link_options(firstshell_build INTERFACE ${FIRSTSHELL_HARDEN_LINK})
-# The ELF case would find the binary lacking them.
-if(lacking MATCHES "-z,(relro|now)")
-	message(FATAL_ERROR "firstshell: this toolchain links nothing with "
-		"-Wl,-z,${CMAKE_MATCH_1}: refuse it in the flags given (-Wl,-z,lazy, "
-		"-Wl,-z,norelro), or give -DFIRSTSHELL_HARDEN=OFF")
-endif()
 
 # glibc's fortified calls (musl has none) need optimisation, and warn
 # without it: only in the configurations whose flags optimise.
@@ -153,12 +151,7 @@ else()
 	list(APPEND added PIE)
 endif()
 
-set(said "")
 foreach(list added kept lacking)
-	if(${list})
-		list(JOIN ${list} " " words)
-		string(APPEND said "; ${list} ${words}")
-	endif()
+	list(JOIN ${list} " " ${list})
 endforeach()
-string(SUBSTRING "${said}" 2 -1 said)
-message(STATUS "firstshell: hardening: ${said}")
+message(STATUS "firstshell: hardening: added ${added}; kept ${kept}; lacking ${lacking}")
