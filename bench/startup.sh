@@ -29,8 +29,8 @@ faults() {
 # the place of its name in "$@", as hyperfine's commands.
 builds=$#
 for build; do
-	kind=$(. "$build/settings.sh" && echo "$libc $link")
 	cmake --build "$build" --target firstshell firstshell-floor >/dev/null
+	kind=$(. "$build/settings.sh" && echo "$libc $link")
 	prog=$build/firstshell floor=$build/firstshell-floor
 	echo "$build" "$kind" "$(instructions "$prog")" "$(instructions "$floor")" \
 		"$(faults "$prog")" "$(faults "$floor")" >>"$tmp/builds"

@@ -4,16 +4,16 @@
 # each flag only where the flags given (CMAKE_CXX_FLAGS, CMAKE_EXE_LINKER_FLAGS
 # and each configuration's) neither carry nor refuse it, and where the
 # toolchain takes it. Sets `given`, those flags, each between blanks;
-# FIRSTSHELL_PROBE_KEY, which names cached probe answers; FIRSTSHELL_HARDEN_LINK
-# and FIRSTSHELL_PIE, for link.cmake; and FIRSTSHELL_ELF, what the linked
-# binary must show: relro and now (immediate binding); link.cmake adds pie.
+# FIRSTSHELL_PROBE_KEY, which names cached probe answers; FIRSTSHELL_LIBC, the
+# C library the compiler builds against; FIRSTSHELL_HARDEN_LINK and
+# FIRSTSHELL_PIE, for link.cmake; and FIRSTSHELL_ELF, what the linked binary
+# must show: pie, relro and now (immediate binding), but for those refused.
 
 option(FIRSTSHELL_HARDEN
 	"Add the hardening flags that the flags given neither carry nor refuse"
 	ON)
 set(FIRSTSHELL_HARDEN_LINK "")
 set(FIRSTSHELL_PIE OFF)
-set(FIRSTSHELL_ELF "")
 
 # A probe's answer depends on the toolchain and the flags given: its cache
 # entry is named for them, so that other flags are probed anew.
@@ -32,13 +32,44 @@ endforeach()
 string(SHA1 key "${CMAKE_CXX_COMPILER};${CMAKE_CXX_COMPILER_ARG1};${given}")
 string(SUBSTRING ${key} 0 12 FIRSTSHELL_PROBE_KEY)
 
+# The C library, from what its <stdio.h> defines: uClibc defines glibc's
+# macro too; musl has none of its own, but names the types it has defined
+# (GCC's <stddef.h> defines musl's name for size_t; FILE's is musl's alone).
+include(CheckCXXSourceCompiles)
+set(CMAKE_REQUIRED_QUIET ON)
+set(FIRSTSHELL_LIBC other)
+set(names glibc musl)
+set(tests "defined(__GLIBC__) && !defined(__UCLIBC__)" "defined(__DEFINED_FILE)")
+foreach(name test IN ZIP_LISTS names tests)
+	check_cxx_source_compiles("#include <stdio.h>
+#if !(${test})
+#error
+#endif
+int main() { return 0; }" FIRSTSHELL_IS_${name}_${FIRSTSHELL_PROBE_KEY})
+	if(FIRSTSHELL_IS_${name}_${FIRSTSHELL_PROBE_KEY})
+		set(FIRSTSHELL_LIBC ${name})
+	endif()
+endforeach()
+message(STATUS "firstshell: C library: ${FIRSTSHELL_LIBC}")
+
+# A PIE, full RELRO and immediate binding, unless the flags given refuse
+# them (dpkg's hardening=-pie and -all refuse a PIE with specs files).
+set(FIRSTSHELL_ELF "")
+foreach(property "pie:-fno-(PIE|pie)|-no-pie|[^ ]*no-pie[^ ]*specs"
+	"relro:-Wl,([^ ]*,)?-z,?norelro" "now:-Wl,([^ ]*,)?-z,?lazy")
+	string(REPLACE ":" ";" property ${property})
+	list(GET property 1 refusal)
+	if(FIRSTSHELL_HARDEN AND NOT given MATCHES " (${refusal})[ ,]")
+		list(GET property 0 property)
+		list(APPEND FIRSTSHELL_ELF ${property})
+	endif()
+endforeach()
+
 if(NOT FIRSTSHELL_HARDEN OR NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
 	return()
 endif()
 
 include(CheckCXXCompilerFlag)
-include(CheckCXXSourceCompiles)
-set(CMAKE_REQUIRED_QUIET ON)
 set(added "")
 set(kept "")
 set(lacking "")
@@ -58,6 +89,11 @@ function(harden flag said)
 		endif()
 		if(${var})
 			list(APPEND added ${flag})
+		elseif(flag MATCHES "^-Wl,-z,")
+			# The ELF case would find the binary lacking it.
+			message(FATAL_ERROR "firstshell: this toolchain links nothing "
+				"with ${flag}; refuse it in the flags given (-Wl,-z,lazy, "
+				"-Wl,-z,norelro) or give -DFIRSTSHELL_HARDEN=OFF")
 		else()
 			list(APPEND lacking ${flag})
 		endif()
@@ -71,7 +107,6 @@ harden(-fstack-protector-strong "-f(no-)?stack-protector[-a-z]*")
 harden(-fstack-clash-protection "-f(no-)?stack-clash-protection")
 # Refused by the toolchain where there is no CET, i.e. off x86.
 harden(-fcf-protection "-fcf-protection(=[a-z]+)?")
-# macOS's linker has no -z.
 harden(-Wl,-z,relro "-Wl,([^ ]*,)?-z,?(no)?relro")
 harden(-Wl,-z,now "-Wl,([^ ]*,)?-z,?(now|lazy)")
 foreach(flag IN LISTS added)
@@ -82,18 +117,12 @@ foreach(flag IN LISTS added)
 	endif()
 endforeach()
 target_link_options(firstshell_build INTERFACE ${FIRSTSHELL_HARDEN_LINK})
-foreach(property relro now)
-	if(FIRSTSHELL_HARDEN_LINK MATCHES "-z,${property}" OR
-		given MATCHES " -Wl,([^ ]*,)?-z,?${property}[ ,]")
-		list(APPEND FIRSTSHELL_ELF ${property})
-	endif()
-endforeach()
 
-# The C library's fortified calls need optimisation, and warn without it:
-# only in the configurations whose flags optimise.
+# glibc's fortified calls (musl has none) need optimisation, and warn
+# without it: only in the configurations whose flags optimise.
 if(given MATCHES " ([^ ]*_FORTIFY_SOURCE[^ ]*) ")
 	list(APPEND kept ${CMAKE_MATCH_1})
-else()
+elseif(FIRSTSHELL_LIBC STREQUAL "glibc")
 	set(optimised "")
 	foreach(config IN LISTS configs)
 		string(TOUPPER "${config}" upper)
@@ -114,8 +143,7 @@ else()
 	endif()
 endif()
 
-# A PIE, unless the flags make or refuse one themselves (dpkg's
-# hardening=-pie and -all refuse it with specs files).
+# A PIE, unless the flags make or refuse one themselves.
 if(given MATCHES " (-f(no-)?(PIE|pie)|-no-pie|[^ ]*no-pie[^ ]*specs) ")
 	list(APPEND kept ${CMAKE_MATCH_1})
 else()
@@ -123,12 +151,7 @@ else()
 	list(APPEND added PIE)
 endif()
 
-set(said "")
 foreach(list added kept lacking)
-	if(${list})
-		list(JOIN ${list} " " words)
-		string(APPEND said "; ${list} ${words}")
-	endif()
+	list(JOIN ${list} " " ${list})
 endforeach()
-string(SUBSTRING "${said}" 2 -1 said)
-message(STATUS "firstshell: hardening: ${said}")
+message(STATUS "firstshell: hardening: added ${added}; kept ${kept}; lacking ${lacking}")

@@ -3,14 +3,33 @@
 # How firstshell is linked: dynamically by default, as a PIE when hardened;
 # with FIRSTSHELL_STATIC, as a binary that loads nothing at run time, a static
 # PIE where the toolchain links one (address-space randomisation stays), else
-# a plain static one. Sets FIRSTSHELL_LINK to dynamic, static-pie or static.
+# a plain static one. Sets FIRSTSHELL_LINK, the link asked for: dynamic,
+# static-pie or static.
+
+# After each build, as a script (cmake -P) given READELF, BINARY, SETTINGS,
+# VERSION and LIBC: SETTINGS for them, and for how BINARY came out linked,
+# as its headers tell (unknown without READELF).
+if(CMAKE_SCRIPT_MODE_FILE)
+	execute_process(COMMAND ${READELF} -h -l ${BINARY} RESULT_VARIABLE failed
+		OUTPUT_VARIABLE headers ERROR_QUIET)
+	if(failed)
+		set(link unknown)
+	elseif(headers MATCHES "INTERP")
+		set(link dynamic)
+	elseif(headers MATCHES "Type: +DYN")
+		set(link static-pie)
+	else()
+		set(link static)
+	endif()
+	file(WRITE ${SETTINGS} "version=${VERSION}\nlibc=${LIBC}\nlink=${link}\n")
+	return()
+endif()
 
 # firstshell_links(VAR COMPILE-FLAGS LINK-OPTIONS KIND): whether this
 # toolchain links a program that calls the C library so, with the
 # hardening's link options. A success is cached under a name keyed by the
 # toolchain and the flags given; a failure is probed again each time, as
-# what was missing may since have been installed. Whether the binary came
-# out as asked, the ELF case (loads_only_the_c_library_hardened) checks.
+# what was missing may since have been installed.
 function(firstshell_links var compile link kind)
 	set(var ${var}_${FIRSTSHELL_PROBE_KEY})
 	if(DEFINED ${var})
@@ -41,7 +60,6 @@ if(FIRSTSHELL_STATIC)
 	firstshell_links(FIRSTSHELL_LINKS_STATIC_PIE -fPIE -static-pie static-pie)
 	if(linked)
 		set(FIRSTSHELL_LINK static-pie)
-		list(APPEND FIRSTSHELL_ELF pie)
 		target_compile_options(firstshell_build INTERFACE -fPIE)
 		target_link_options(firstshell_build INTERFACE -static-pie)
 	else()
@@ -59,9 +77,6 @@ else()
 		include(CheckPIESupported)
 		check_pie_supported(LANGUAGES CXX)
 		set(CMAKE_POSITION_INDEPENDENT_CODE ON)
-		if(CMAKE_CXX_LINK_PIE_SUPPORTED)
-			list(APPEND FIRSTSHELL_ELF pie)
-		endif()
 	endif()
 	# The program calls nothing in the C++ runtime: with --as-needed, GNU
 	# linkers leave it out, and the process loads the C library alone.

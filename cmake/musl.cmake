@@ -67,7 +67,6 @@ get_filename_component(lib ${specs} DIRECTORY)
 
 # musl's specs, with -static-pie made to link a static PIE, given with the
 # compiler itself, so that flags set by hand cannot lose them.
-set(FIRSTSHELL_LIBC musl)
 file(WRITE ${CMAKE_BINARY_DIR}/musl.specs "\
 %include <${specs}>
 %rename startfile musl_startfile

@@ -161,7 +161,7 @@ endif()
 ${unnamed}
 ")
 
-if(FIRSTSHELL_LINK STREQUAL "dynamic" AND FIRSTSHELL_LIBC STREQUAL "system")
+if(FIRSTSHELL_LINK STREQUAL "dynamic")
 	find_program(FIRSTSHELL_DPKG_SHLIBDEPS dpkg-shlibdeps)
 	find_program(FIRSTSHELL_RPMBUILD rpmbuild)
 	if(FIRSTSHELL_DPKG_SHLIBDEPS)

@@ -4,18 +4,14 @@
 # usage: configure.sh SOURCE
 #
 # Configures SOURCE as distributions and developers do, and checks that the
-# configure step does as it should: BUILD_TESTING, a distribution's cross
-# build without an emulator, the distributor's flags winning (nothing twice
-# on a compile or link line, refusals kept, as the ELF case finds), a
-# configure step run again with other flags, a source broken and then
-# mended, a LICENSE edited, a static glibc build that cpack refuses, and
-# Ninja Multi-Config building, testing and installing every configuration.
+# configure step does as it should, saying what it checked as each passes.
 # Needs Debian's dpkg-dev, g++-aarch64-linux-gnu and ninja-build, and git.
 
 set -u
 src=$(cd "$1" && pwd) || exit 1
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
+trap 'exit 1' HUP INT TERM
 fail() {
 	echo "configure: FAIL: $*" >&2
 	exit 1
@@ -63,7 +59,7 @@ debian() {
 }
 
 configure off -DBUILD_TESTING=OFF
-ctest --test-dir "$work/off" -N | grep -q 'Total Tests: 0' ||
+(cd "$work/off" && ctest -N) | grep -q 'Total Tests: 0' ||
 	fail "BUILD_TESTING=OFF builds tests"
 # As debhelper configures a cross build: no emulator named.
 configure cross -DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 \
@@ -114,7 +110,14 @@ elf "$work/refused/firstshell" | grep -q 'headers show no now' ||
 	fail "-z lazy lost, or the ELF case misses it"
 elf "$work/debianhardening=-all/firstshell" | grep -q 'headers show no pie' ||
 	fail "Debian's hardening=-all: a PIE all the same, or the ELF case misses it"
-pass "the default build has every protection; refusals win"
+# A linker that refuses -z now stops the configure step, which names it.
+printf '#!/bin/sh\ncase " $* " in *-z,now*) exit 1 ;; esac\nexec g++ "$@"\n' >"$work/g++"
+chmod +x "$work/g++"
+cmake -S "$src" -B "$work/lazy" -DCMAKE_CXX_COMPILER="$work/g++" >"$work/log" 2>&1 &&
+	fail "a toolchain without -z now configured"
+grep -q 'links nothing with -Wl,-z,now' "$work/log" || fail "$(cat "$work/log")"
+pass "the default build has every protection; refusals win, and a toolchain" \
+	"that cannot give one stops the configure step"
 
 # The same folder configured again with other flags, and a broken source
 # mended: each gives the right result without a new folder.

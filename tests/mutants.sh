@@ -6,8 +6,8 @@
 # Mutation testing. Puts each fault listed below into a copy of SOURCE's
 # src/firstshell.cpp, builds it in a build configured with CMAKE-ARGs, runs
 # the whole suite on it, and reports it killed (by the cases that failed) or
-# alive. A mutant listed as equivalent (everywhere, on musl, or where the C
-# library returns absolute paths alone) must live there, as a sound program;
+# alive. A mutant listed as equivalent (everywhere, on musl, or on glibc,
+# which returns absolute paths alone) must live there, as a sound program;
 # every other must die. Exits 1 unless each mutant did as listed.
 
 set -u
@@ -15,6 +15,7 @@ src=$(cd "$1" && pwd) || exit 1
 shift
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
+trap 'exit 1' HUP INT TERM
 mkdir "$work/src"
 (cd "$src" && git ls-files -z --cached --others --exclude-standard |
 	xargs -0 tar -cf -) | tar -xf - -C "$work/src" || exit 1
@@ -30,7 +31,7 @@ bad=0
 counts=
 # mutant NAME SED [always|musl|filtered REASON]: the fault that the sed
 # script makes, and where it is equivalent, for REASON. musl returns the
-# file's lines as they stand; other C libraries, absolute paths alone.
+# file's lines as they stand; glibc, absolute paths alone.
 mutant() {
 	sed "$2" "$work/original.cpp" >"$program"
 	if cmp -s "$work/original.cpp" "$program"; then
@@ -49,7 +50,7 @@ mutant() {
 	killers=$(sed -n '/Skipped/d;s/.*Test *#[0-9]*: \([a-z_]*\) .*\*\*\*.*/\1/p' \
 		"$work/log" | tr '\n' ' ')
 	case ${3:-}:$libc in
-	always:* | musl:musl | filtered:system) equivalent=yes ;;
+	always:* | musl:musl | filtered:glibc) equivalent=yes ;;
 	*) equivalent= ;;
 	esac
 	if [ -n "$equivalent" ]; then
