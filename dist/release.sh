@@ -2,13 +2,10 @@
 # SPDX-License-Identifier: ISC
 #
 # usage: sh dist/release.sh [--depends | --rebuild DIR]            (see doc/release.md)
-# On Debian: release/ from the last commit, at the top of a git checkout; or with --rebuild,
-# DIR's release checked, made again and compared, file by file.
-#
-# This copy checks what it is given, puts the commit (or DIR's checked source) in a scratch
-# folder of its own, and runs that source's copy of this script, --sealed: with nothing of
-# the caller's environment, in a process group that INT, TERM and HUP stop. Last, it signs
-# the result and moves it whole to release/; the scratch folder goes, whatever happens.
+# This copy checks what it is given and puts the last commit (or DIR's checked source) in a
+# scratch folder, whose copy of this script then runs --sealed: with nothing of the caller's
+# environment, in a process group that INT, TERM and HUP stop. Last, this one signs what it
+# made and moves it whole to release/; the scratch folder goes, whatever happens.
 
 set -u
 umask 022
@@ -38,21 +35,16 @@ sealed() { # WORK COMMIT MAINTAINER VERSION [GIVEN]
 	{
 		dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' $(roots) $checkers 2>&1 |
 			grep -v '^.i'
-		echo "$table" | while read -r arch triplet _ emulator _; do
-			[ "$arch" = "$native" ] || for tool in "$triplet-gcc" "$emulator"; do
-				command -v "$tool" >/dev/null || echo "$tool: not found"
-			done
-		done
+		echo "$table" | awk -v native="$native" '$1 != native { print $2 "-gcc\n" $4 }' |
+			while read -r tool; do command -v "$tool" >/dev/null || echo "$tool"; done
 	} >"$work/missing"
 	[ ! -s "$work/missing" ] || fail "missing, of --depends' list:" "$work/missing"
 	closure >"$work/packages" || fail "dpkg-genbuildinfo fails" "$work/genbuildinfo.log"
 	if [ -n "$given" ]; then
 		sed -n '/^Installed-Build-Depends:/,/^[^ ]/s/^ \(.*[^,]\),\{0,1\}$/\1/p' \
-			"$given/BUILDINFO" | diff - "$work/packages" >"$work/differ" || {
-			cat "$work/differ"
-			say "this system's packages (>) are not those BUILDINFO records (<):" \
-				"rebuilding all the same"
-		}
+			"$given/BUILDINFO" | diff - "$work/packages" >"$work/differ" ||
+			say "packages here (>) are not BUILDINFO's (<), rebuilt all the same:" \
+				"$(cat "$work/differ")"
 		cp "$given/firstshell-$version.tar.gz" "$out/" || exit 1
 	else
 		configure cmake -S "$work/head" -B "$work/probe" >"$work/probe.log" 2>&1 ||
@@ -77,17 +69,12 @@ sealed() { # WORK COMMIT MAINTAINER VERSION [GIVEN]
 		(cd "$d" && ls bin/firstshell share/man/man1/firstshell.1.gz README.md LICENSE \
 			LICENSE.musl) >/dev/null && grep -q musl "$d/LICENSE.musl" ||
 			fail "$t.tar.gz lacks a file"
-		# The README sends 32-bit ARM machines that say armv6l to armel's tarball,
-		# and those that say armv8l to armhf's: the suite runs on such processors.
-		case $arch in
-		armel) cpu=arm1176 ;;
-		armhf) cpu=max ;;
-		*) continue ;;
-		esac
-		log=$work/$name.log
-		{ cmake "-DCMAKE_CROSSCOMPILING_EMULATOR=$emulator;-cpu;$cpu" "$work/$name" &&
-			(cd "$work/$name" && ctest --output-on-failure); } >>"$log" 2>&1 ||
-			fail "$t.tar.gz: the suite fails under $emulator -cpu $cpu" "$log"
+		# The README sends ARM machines that say armv6l to armel's, armv8l to armhf's.
+		cpu=$(case $arch in armel) echo arm1176 ;; armhf) echo max ;; esac)
+		[ -z "$cpu" ] || (cd "$work/$name" &&
+			cmake "-DCMAKE_CROSSCOMPILING_EMULATOR=$emulator;-cpu;$cpu" . &&
+			ctest --output-on-failure) >>"$work/$name.log" 2>&1 ||
+			fail "$t.tar.gz: the suite fails under qemu -cpu $cpu" "$work/$name.log"
 	done || exit 1
 	check_trace
 	# Every package and tarball: linted, its folders 0755, files 0644 or 0755, and
@@ -113,9 +100,8 @@ sealed() { # WORK COMMIT MAINTAINER VERSION [GIVEN]
 	[ -z "$given" ] || compare
 }
 # Installed-Build-Depends, as dpkg-genbuildinfo lists them for a package that build-depends
-# on the roots: every Essential package and root installed, and what they depend on. Roots
-# too, where installed: binutils-multiarch, whose strip replaces binutils'; libc6-i386, whose
-# libc dpkg-shlibdeps opens; liblocale-gettext-perl, for dpkg.
+# on the roots and, where installed, on binutils-multiarch (its strip replaces binutils'),
+# libc6-i386 (dpkg-shlibdeps opens its libc) and liblocale-gettext-perl (for dpkg).
 closure() {
 	g=$work/genbuildinfo
 	mkdir -p "$g/debian" && : >"$g/firstshell_0_$native.deb" &&
@@ -220,34 +206,23 @@ distcheck() {
 # compare: each file GIVEN's SHA256SUMS lists, and each made, the same here, byte for byte;
 # BUILDINFO aside where this system's packages are not those it records.
 compare() {
-	aside=SHA256SUMS
-	[ ! -s "$work/differ" ] || aside="$aside|BUILDINFO"
+	aside=SHA256SUMS note=''
+	[ ! -s "$work/differ" ] || aside="$aside|BUILDINFO" note=" (BUILDINFO aside)"
 	{ (cd "$out" && ls) && sed -n 's/^[0-9a-f]\{64\}  //p' "$given/SHA256SUMS"; } |
 		sort -u | grep -vxE "$aside" | while read -r f; do
 		cmp -s "$given/$f" "$out/$f" || echo "$f"
 	done >"$work/mismatch"
-	if [ -s "$work/mismatch" ]; then
-		! command -v diffoscope >/dev/null || while read -r f; do
-			diffoscope "$given/$f" "$out/$f"
-		done <"$work/mismatch"
-		[ ! -s "$work/differ" ] || say "suspects: the packages that differ from BUILDINFO's"
-		fail "rebuilt: these differ from $given's (diffoscope shows how):" "$work/mismatch"
-	fi
-	say "rebuilt: each file the same as $given's, byte for byte" \
-		"$([ ! -s "$work/differ" ] || echo "(BUILDINFO aside, as this system's differs)")"
+	[ -s "$work/mismatch" ] || { say "rebuilt: each file as $given's, byte for byte$note" &&
+		return; }
+	while read -r f; do diffoscope "$given/$f" "$out/$f"; done <"$work/mismatch"
+	[ ! -s "$work/differ" ] || say "suspects: the packages that differ from BUILDINFO's"
+	fail "rebuilt: these differ from $given's (diffoscope shows how):" "$work/mismatch"
 }
 
 case ${1:-} in
---sealed)
-	shift
-	sealed "$@"
-	exit
-	;;
---depends)
-	table=$(table "$(dirname "$0")/..") && native=$(dpkg --print-architecture) &&
-		exec printf '%s\n' $(roots) $checkers diffoscope-minimal
-	exit 1
-	;;
+--sealed) shift && sealed "$@"; exit ;;
+--depends) table=$(table "$(dirname "$0")/..") && native=$(dpkg --print-architecture) &&
+	exec printf '%s\n' $(roots) $checkers diffoscope-minimal; exit 1 ;;
 --rebuild) [ $# = 2 ] && given=$(cd "$2" && pwd) && [ -f "$given/SHA256SUMS" ] ||
 	fail "--rebuild DIR: no SHA256SUMS in ${2:-DIR}" ;;
 '') given='' ;;
@@ -255,10 +230,7 @@ case ${1:-} in
 esac
 top=$(cd "$(dirname "$0")/.." && pwd) || exit 1
 key=${FIRSTSHELL_SIGNING_KEY:-} work='' partial='' pid='' stopped=''
-stop() {
-	stopped=1
-	[ -n "$pid" ] && kill -s TERM -- "-$pid" 2>/dev/null || exit 1
-}
+stop() { stopped=1 && [ -n "$pid" ] && kill -s TERM -- "-$pid" 2>/dev/null || exit 1; }
 trap '[ -z "$work" ] || { chmod -R u+w "$work"; rm -rf "$work" ${partial:+"$partial"}; } \
 	2>/dev/null' EXIT
 trap stop INT TERM HUP
@@ -278,11 +250,9 @@ if [ -n "$given" ]; then
 	(cd "$given" && sha256sum --quiet --strict -c SHA256SUMS) >&2 ||
 		fail "$given: a file SHA256SUMS lists is missing or changed (named above)"
 	if [ -n "$key" ]; then
-		gpg --batch --export "$key" >"$work/key.gpg" 2>/dev/null &&
-			[ -s "$work/key.gpg" ] || fail "FIRSTSHELL_SIGNING_KEY: no key '$key'"
-		[ -f "$given/SHA256SUMS.asc" ] || fail "$given has no SHA256SUMS.asc to check"
-		gpgv --keyring "$work/key.gpg" "$given/SHA256SUMS.asc" "$given/SHA256SUMS" ||
-			fail "SHA256SUMS.asc: no good signature by '$key'"
+		gpg --batch --export "$key" >"$work/key.gpg" && [ -s "$work/key.gpg" ] && gpgv \
+			--keyring "$work/key.gpg" "$given/SHA256SUMS.asc" "$given/SHA256SUMS" ||
+			fail "SHA256SUMS.asc: none, or not signed by FIRSTSHELL_SIGNING_KEY '$key'"
 	elif [ -f "$given/SHA256SUMS.asc" ]; then
 		say "SHA256SUMS.asc not checked: FIRSTSHELL_SIGNING_KEY names no key"
 	fi

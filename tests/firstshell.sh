@@ -3,14 +3,12 @@
 #
 # usage: firstshell.sh CASE PROGRAM [EMULATOR [ARG...]]
 #
-# Runs one case of PROGRAM, through EMULATOR and its ARGs (none with a blank)
-# if it is cross-built, in the shell FIRSTSHELL_TEST_SHELL names (sh if
-# unset): in a mount namespace of its own with a list of its own bound over
-# /etc/shells where it can; else against the system's list if the case needs
-# no list of its own, or not at all (exit 77). The environment gives what the
-# install, ELF and C library cases check against: BUILD, CONFIG, CMAKE,
-# SOURCE, ELF and LIBC. It needs unshare, mount and readelf, POSIX sh and the
-# utilities BusyBox has.
+# Runs one case of PROGRAM (through EMULATOR and its ARGs, none with a blank)
+# in FIRSTSHELL_TEST_SHELL (sh if unset): with a list of its own over
+# /etc/shells, in a mount namespace of its own, where it can; else with the
+# system's list, or not at all (exit 77). BUILD, CONFIG, CMAKE, SOURCE, ELF and
+# LIBC in the environment say what to check against. It needs unshare, mount,
+# readelf, POSIX sh and the utilities BusyBox has.
 
 set -u
 # A case not in a mount namespace of its own (the kernel names them) starts
