@@ -2,10 +2,6 @@
 # SPDX-License-Identifier: ISC
 #
 # usage: [ROUNDS=5] [RUNS=100] sh bench/startup.sh BUILD...   (see doc/startup.md)
-#
-# What one run of firstshell costs in each BUILD (a configured build folder)
-# against that build's floor, an empty program built the same way: wall time,
-# ratios, the instructions callgrind counts and the minor page faults of each.
 
 set -eu
 rounds=${ROUNDS:-5} runs=${RUNS:-100}
@@ -38,10 +34,7 @@ for build; do
 done
 shift "$builds"
 
-# Each round runs every command through its 20 warm-up runs and its RUNS runs,
-# in turn, each program just before its floor, so that drift of the machine
-# falls on all alike. hyperfine warns of outliers as a rule: its words are
-# shown only if it fails.
+# Rounds, as doc/startup.md says; hyperfine's words only if it fails.
 round=0
 while [ "$round" -lt "$rounds" ]; do
 	round=$((round + 1))

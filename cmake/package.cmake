@@ -170,7 +170,7 @@ if(FIRSTSHELL_LINK STREQUAL "dynamic")
 	if(FIRSTSHELL_RPMBUILD)
 		list(APPEND CPACK_GENERATOR RPM)
 	endif()
-elseif(FIRSTSHELL_LIBC STREQUAL "musl" AND NOT FIRSTSHELL_LINK STREQUAL "dynamic")
+elseif(FIRSTSHELL_LIBC STREQUAL "musl")
 	set(CPACK_GENERATOR TGZ)
 	string(TOLOWER "${CMAKE_SYSTEM_NAME}" system)
 	set(CPACK_PACKAGE_FILE_NAME
@@ -187,11 +187,12 @@ elseif(FIRSTSHELL_LIBC STREQUAL "musl" AND NOT FIRSTSHELL_LINK STREQUAL "dynamic
 		COMPONENT tgz EXCLUDE_FROM_ALL)
 	install(FILES ${FIRSTSHELL_MUSL_LICENSE} DESTINATION .
 		RENAME LICENSE.musl COMPONENT tgz EXCLUDE_FROM_ALL)
-else()
+endif()
+if(NOT CPACK_GENERATOR)
 	set(CPACK_GENERATOR TGZ)
 	file(APPEND ${CPACK_PROJECT_CONFIG_FILE} "message(FATAL_ERROR \
-\"firstshell: cpack packs a dynamic build against the system's C library, \
-or a static build against musl: a static glibc binary carries glibc, whose \
-LGPL asks that users can relink it\")\n")
+\"firstshell: cpack packs a dynamic build, where dpkg-shlibdeps or rpmbuild \
+is, or a static build against musl: a static glibc binary carries glibc, \
+whose LGPL asks that users can relink it\")\n")
 endif()
 include(CPack)

@@ -2,10 +2,8 @@
 # SPDX-License-Identifier: ISC
 #
 # usage: sh dist/release.sh [--depends | --rebuild DIR]            (see doc/release.md)
-# This copy checks what it is given and puts the last commit (or DIR's checked source) in a
-# scratch folder, whose copy of this script then runs --sealed: with nothing of the caller's
-# environment, in a process group that INT, TERM and HUP stop. Last, this one signs what it
-# made and moves it whole to release/; the scratch folder goes, whatever happens.
+# This copy checks its inputs and puts the source in a scratch folder, whose copy of this
+# script runs --sealed, in a process group of its own; then this one signs and moves.
 
 set -u
 umask 022
@@ -41,8 +39,7 @@ sealed() { # WORK COMMIT MAINTAINER VERSION [GIVEN]
 	[ ! -s "$work/missing" ] || fail "missing, of --depends' list:" "$work/missing"
 	closure >"$work/packages" || fail "dpkg-genbuildinfo fails" "$work/genbuildinfo.log"
 	if [ -n "$given" ]; then
-		sed -n '/^Installed-Build-Depends:/,/^[^ ]/s/^ \(.*[^,]\),\{0,1\}$/\1/p' \
-			"$given/BUILDINFO" | diff - "$work/packages" >"$work/differ" ||
+		record <"$given/BUILDINFO" | diff - "$work/packages" >"$work/differ" ||
 			say "packages here (>) are not BUILDINFO's (<), rebuilt all the same:" \
 				"$(cat "$work/differ")"
 		cp "$given/firstshell-$version.tar.gz" "$out/" || exit 1
@@ -111,9 +108,9 @@ closure() {
 				sed 's/ /, /g')" 'Architecture: any' >"$g/debian/control" &&
 		printf 'firstshell (0) unstable; urgency=low\n\n  * -\n\n -- - <->  %s\n' \
 			'Thu, 01 Jan 1970 00:00:00 +0000' >"$g/debian/changelog" || return
-	(cd "$g" && dpkg-genbuildinfo --build=any -u. -O 2>"$g.log") |
-		sed -n '/^Installed-Build-Depends:/,/^[^ ]/s/^ \(.*[^,]\),\{0,1\}$/\1/p' | grep .
+	(cd "$g" && dpkg-genbuildinfo --build=any -u. -O 2>"$g.log") | record | grep .
 }
+record() { sed -n '/^Installed-Build-Depends:/,/^[^ ]/s/^ \(.*[^,]\),\{0,1\}$/\1/p'; }
 # run STEP COMMAND...: COMMAND; with $trace set, what it opens or runs goes to trace/STEP.*
 run() {
 	step=$work/trace/$1

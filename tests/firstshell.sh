@@ -7,8 +7,7 @@
 # in FIRSTSHELL_TEST_SHELL (sh if unset): with a list of its own over
 # /etc/shells, in a mount namespace of its own, where it can; else with the
 # system's list, or not at all (exit 77). BUILD, CONFIG, CMAKE, SOURCE, ELF and
-# LIBC in the environment say what to check against. It needs unshare, mount,
-# readelf, POSIX sh and the utilities BusyBox has.
+# LIBC in the environment say what to check against.
 
 set -u
 # A case not in a mount namespace of its own (the kernel names them) starts
