@@ -1,9 +1,8 @@
 # SPDX-License-Identifier: ISC
 #
-# The hardening doc/distributions.md states, on the firstshell_build target:
-# each flag only where the flags given (CMAKE_CXX_FLAGS, CMAKE_EXE_LINKER_FLAGS
-# and each configuration's) neither carry nor refuse it, and where the
-# toolchain takes it. Sets `given`, those flags, each between blanks;
+# The hardening doc/distributions.md states, on the firstshell_build target.
+# Sets `given`, the flags given (CMAKE_CXX_FLAGS, CMAKE_EXE_LINKER_FLAGS and
+# each configuration's), each between blanks;
 # FIRSTSHELL_PROBE_KEY, which names cached probe answers; FIRSTSHELL_LIBC, the
 # C library the compiler builds against; FIRSTSHELL_HARDEN_LINK and
 # FIRSTSHELL_PIE, for link.cmake; and FIRSTSHELL_ELF, what the linked binary
@@ -55,7 +54,7 @@ message(STATUS "firstshell: C library: ${FIRSTSHELL_LIBC}")
 # A PIE, full RELRO and immediate binding, unless the flags given refuse
 # them (dpkg's hardening=-pie and -all refuse a PIE with specs files).
 set(FIRSTSHELL_ELF "")
-foreach(property "pie:-fno-(PIE|pie)|-no-pie|[^ ]*no-pie[^ ]*specs"
+foreach(property "pie:-fno-(PIE|pie)|-no-pie|-static|[^ ]*no-pie[^ ]*specs"
 	"relro:-Wl,([^ ]*,)?-z,?norelro" "now:-Wl,([^ ]*,)?-z,?lazy")
 	string(REPLACE ":" ";" property ${property})
 	list(GET property 1 refusal)
@@ -144,7 +143,7 @@ elseif(FIRSTSHELL_LIBC STREQUAL "glibc")
 endif()
 
 # A PIE, unless the flags make or refuse one themselves.
-if(given MATCHES " (-f(no-)?(PIE|pie)|-no-pie|[^ ]*no-pie[^ ]*specs) ")
+if(given MATCHES " (-f(no-)?(PIE|pie)|-no-pie|-static|[^ ]*no-pie[^ ]*specs) ")
 	list(APPEND kept ${CMAKE_MATCH_1})
 else()
 	set(FIRSTSHELL_PIE ON)

@@ -65,8 +65,9 @@ if(NOT specs OR NOT cc)
 endif()
 get_filename_component(lib ${specs} DIRECTORY)
 
-# musl's specs, with -static-pie made to link a static PIE, given with the
-# compiler itself, so that flags set by hand cannot lose them.
+# musl's specs, with -static-pie made to link a static PIE, given by a script
+# that runs the compiler, so that flags set by hand (or a blank in the build
+# folder's path) cannot lose them.
 file(WRITE ${CMAKE_BINARY_DIR}/musl.specs "\
 %include <${specs}>
 %rename startfile musl_startfile
@@ -78,4 +79,7 @@ file(WRITE ${CMAKE_BINARY_DIR}/musl.specs "\
 *link:
 %{static-pie:-static -pie --no-dynamic-linker -z text -nostdlib;:%(musl_link)}
 ")
-set(CMAKE_CXX_COMPILER ${cc} -specs=${CMAKE_BINARY_DIR}/musl.specs)
+file(WRITE ${CMAKE_BINARY_DIR}/musl-cc
+	"#!/bin/sh\nexec '${cc}' '-specs=${CMAKE_BINARY_DIR}/musl.specs' \"$@\"\n")
+execute_process(COMMAND chmod 755 ${CMAKE_BINARY_DIR}/musl-cc)
+set(CMAKE_CXX_COMPILER ${CMAKE_BINARY_DIR}/musl-cc)

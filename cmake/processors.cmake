@@ -6,10 +6,7 @@
 # emulator for it (qemu-user), and the name the tarball carries: what
 # `uname -m` reports there (armel's ARMv5TE baseline: armv5tel), but for
 # mips64el, whose machines report mips64 as big-endian ones do.
-#
-#   cmake -P cmake/processors.cmake
-#
-# prints the table, a row a line, for scripts to read.
+# `cmake -P cmake/processors.cmake` prints the table, a row a line.
 set(FIRSTSHELL_PROCESSORS
 	"amd64    x86_64-linux-gnu        x86_64-linux-musl       qemu-x86_64   x86_64"
 	"arm64    aarch64-linux-gnu       aarch64-linux-musl      qemu-aarch64  aarch64"

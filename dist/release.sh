@@ -7,8 +7,8 @@
 
 set -u
 umask 022
-LC_ALL=C TZ=UTC0 PATH=/usr/sbin:/usr/bin:/sbin:/bin
-export LC_ALL TZ PATH
+LC_ALL=C TZ=UTC0 PATH=/usr/sbin:/usr/bin:/sbin:/bin CDPATH=
+export LC_ALL TZ PATH CDPATH
 say() { echo "firstshell release: $*"; }
 fail() { # WHAT [LOG]
 	[ -z "${2:-}" ] || tail -n 60 "$2" >&2
@@ -37,6 +37,14 @@ sealed() { # WORK COMMIT MAINTAINER VERSION [GIVEN]
 			while read -r tool; do command -v "$tool" >/dev/null || echo "$tool"; done
 	} >"$work/missing"
 	[ ! -s "$work/missing" ] || fail "missing, of --depends' list:" "$work/missing"
+	# One address, Name <address> in UTF-8 with no control character, as lintian reads it
+	# (a name with quotes in it quoted, as "Jane \"JD\" Doe" <jane@example.org>).
+	perl -MEmail::Address::XS=parse_email_addresses -e '$m = shift;
+		@a = parse_email_addresses($m); exit !(utf8::decode(my $u = $m) &&
+		$m !~ /[\0-\x1f\x7f]/ && @a == 1 && $a[0]->host =~ /\./ && ($m eq $a[0]->format ||
+		$m eq $a[0]->phrase . " <" . $a[0]->address . ">"))' "$maint" ||
+		fail "the maintainer (FIRSTSHELL_MAINTAINER, or DEBEMAIL and DEBFULLNAME) is not\
+ one address, Name <address>, in UTF-8, without control characters: '$maint'"
 	closure >"$work/packages" || fail "dpkg-genbuildinfo fails" "$work/genbuildinfo.log"
 	if [ -n "$given" ]; then
 		record <"$given/BUILDINFO" | diff - "$work/packages" >"$work/differ" ||
@@ -205,7 +213,7 @@ distcheck() {
 compare() {
 	aside=SHA256SUMS note=''
 	[ ! -s "$work/differ" ] || aside="$aside|BUILDINFO" note=" (BUILDINFO aside)"
-	{ (cd "$out" && ls) && sed -n 's/^[0-9a-f]\{64\}  //p' "$given/SHA256SUMS"; } |
+	{ (cd "$out" && ls) && cat "$work/listed"; } |
 		sort -u | grep -vxE "$aside" | while read -r f; do
 		cmp -s "$given/$f" "$out/$f" || echo "$f"
 	done >"$work/mismatch"
@@ -243,16 +251,21 @@ sealed_git() { env -i PATH="$PATH" HOME="$work/home" GIT_CONFIG_NOSYSTEM=1 git "
 sealed_git config --global safe.directory '*' || exit 1
 
 if [ -n "$given" ]; then
-	# What DIR holds, checked before anything of it is run or built.
-	(cd "$given" && sha256sum --quiet --strict -c SHA256SUMS) >&2 ||
-		fail "$given: a file SHA256SUMS lists is missing or changed (named above)"
+	# What DIR holds, checked before anything of it is run or built: each signature, given
+	# the key; each file SHA256SUMS lists; no other file.
 	if [ -n "$key" ]; then
-		gpg --batch --export "$key" >"$work/key.gpg" && [ -s "$work/key.gpg" ] && gpgv \
-			--keyring "$work/key.gpg" "$given/SHA256SUMS.asc" "$given/SHA256SUMS" ||
-			fail "SHA256SUMS.asc: none, or not signed by FIRSTSHELL_SIGNING_KEY '$key'"
+		gpg --batch --export "$key" >"$work/key.gpg" && [ -s "$work/key.gpg" ] &&
+			[ -f "$given/SHA256SUMS.asc" ] || fail "no SHA256SUMS.asc, or no key '$key'"
+		for a in "$given"/*.asc; do gpgv --keyring "$work/key.gpg" "$a" "${a%.asc}" ||
+			fail "${a##*/}: not a good signature by FIRSTSHELL_SIGNING_KEY '$key'"; done
 	elif [ -f "$given/SHA256SUMS.asc" ]; then
 		say "SHA256SUMS.asc not checked: FIRSTSHELL_SIGNING_KEY names no key"
 	fi
+	(cd "$given" && sha256sum --quiet --strict -c SHA256SUMS) >&2 ||
+		fail "$given: a file SHA256SUMS lists is missing or changed (named above)"
+	sed -n 's/^[0-9a-f]\{64\}  //p' "$given/SHA256SUMS" >"$work/listed"
+	! (cd "$given" && ls) | sed 's/\.asc$//' | grep -vxF -e SHA256SUMS -f "$work/listed" ||
+		fail "$given holds files SHA256SUMS does not list (named above)"
 	field() { sed -n "s/^$1: //p" "$given/BUILDINFO"; }
 	version=$(field Version) commit=$(field Commit) maint=$(field Maintainer)
 	SOURCE_DATE_EPOCH=$(field Source-Date-Epoch)
@@ -283,11 +296,6 @@ else
 		say "unsigned: FIRSTSHELL_SIGNING_KEY names no key"
 	fi
 fi
-# One line of Name <address>, of printable or non-ASCII characters.
-[ "$(printf '%s' "$maint" | tr -d '\040-\176\200-\377' | wc -c)" = 0 ] &&
-	printf '%s\n' "$maint" | grep -qxE '[^<>]*[^ <>] <[^ <>]+@[^ <>]+>' ||
-	fail "the maintainer (FIRSTSHELL_MAINTAINER, or DEBEMAIL and DEBFULLNAME) is not one\
- line of Name <address> without control characters: '$maint'"
 # A time that tar, cpio and rpm's header (32 bits, unsigned) can hold.
 case $SOURCE_DATE_EPOCH in
 '' | *[!0-9]* | 0?* | ???????????*) false ;;

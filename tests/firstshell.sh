@@ -10,6 +10,7 @@
 # LIBC in the environment say what to check against.
 
 set -u
+unset DESTDIR
 # A case not in a mount namespace of its own (the kernel names them) starts
 # itself again in a new one, naming the first, which it may not read from a
 # user namespace. $why: what kept the list from being chosen, in the tool's words.
@@ -195,11 +196,11 @@ never_reads_stdin)
 	# Killed outright when the program is done: a shell may run its
 	# parent's EXIT trap in a subshell that a catchable signal ends as it
 	# starts (bash does), removing the files the case still reads.
-	(sleep 10 && kill "$pid") >/dev/null 2>&1 &
+	(sleep 10 & echo $! >"$work/sleep" && wait && kill "$pid") >/dev/null 2>&1 &
 	watchdog=$!
 	wait "$pid"
 	status=$?
-	kill -KILL "$watchdog" 2>/dev/null
+	kill -KILL "$watchdog" $(cat "$work/sleep" 2>/dev/null) 2>/dev/null
 	exec 3>&-
 	check "$plain"
 	;;
@@ -229,10 +230,10 @@ full_device_is_a_write_error | closed_stdout_is_a_write_error)
 	# last colon.
 	if [ "$name" = full_device_is_a_write_error ]; then
 		[ -c /dev/full ] || skip "no /dev/full here"
-		error=$(echo x | cat 2>&1 >/dev/full | head -n 1)
+		error=$(echo x | LC_ALL=C cat 2>&1 >/dev/full | head -n 1)
 		firstshell >/dev/full 2>"$work/err"
 	else
-		error=$(cat <&- 2>&1 >/dev/null | head -n 1)
+		error=$(LC_ALL=C cat <&- 2>&1 >/dev/null | head -n 1)
 		firstshell >&- 2>"$work/err"
 	fi
 	status=$?

@@ -11,7 +11,7 @@
 # every other must die. Exits 1 unless each mutant did as listed.
 
 set -u
-src=$(cd "$1" && pwd) || exit 1
+src=$(CDPATH= cd -- "$1" && pwd) || exit 1
 shift
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
@@ -153,8 +153,6 @@ mutant closes_list "$(before 'return 0;' 'endusershell();')" \
 mutant ends_at_once "s|return 0;|_exit(0);|" \
 	always "the line has been written and the stream closed"
 
-set -- $counts
-echo "mutants: $# ($(echo "$counts" | tr -cd k | wc -c | tr -d ' ') killed," \
-	"$(echo "$counts" | tr -cd e | wc -c | tr -d ' ') equivalent," \
-	"$(echo "$counts" | tr -cd a | wc -c | tr -d ' ') alive)"
+k=$(echo $counts | tr -cd k) e=$(echo $counts | tr -cd e) a=$(echo $counts | tr -cd a)
+echo "mutants: $((${#k} + ${#e} + ${#a})) (${#k} killed, ${#e} equivalent, ${#a} alive)"
 exit "$bad"
