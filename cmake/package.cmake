@@ -30,8 +30,8 @@ string(REGEX REPLACE "([\\\"$])" "\\\\\\1" packager "${packager}")
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "\
-firstshell prints the first entry of the system's list of valid user shells,
-as the C library's getusershell(3) returns it, followed by a newline. It takes
+firstshell prints the first absolute path in the system's list of valid user
+shells, as the C library's getusershell(3) reads it, and a newline. It takes
 no options and reads no input; when the list has no absolute path or the line
 cannot be written, it says so on standard error and exits 1.")
 set(CPACK_PACKAGE_VENDOR "the firstshell authors")

@@ -26,7 +26,7 @@ for pkg; do
 	case $pkg in
 	*.deb) lintian --fail-on none --display-info "$pkg" ;;
 	*.rpm) rpmlint -c "$(dirname "$0")/rpmlint.toml" "$pkg" ;;
-	*) echo "lint: $pkg: not a .deb or an .rpm" >&2 && exit 1 ;;
+	*) echo "lint: $pkg: not a .deb or an .rpm" && false ;;
 	esac >"$work/out" 2>&1
 	status=$? # rpmlint's 64 and 66 say it found errors or too bad a score
 	cat "$work/out"

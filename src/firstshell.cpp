@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
 //
-// firstshell: print the first entry of the list of valid user shells.
+// firstshell: print the first valid user shell, an absolute path.
 //
 // Which entries the list holds, and where it comes from, is the C library's
 // business: the program asks it and reports what it is given.
