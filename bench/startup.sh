@@ -27,10 +27,10 @@ builds=$#
 for build; do
 	cmake --build "$build" --target firstshell firstshell-floor >/dev/null
 	kind=$(. "$build/settings.sh" && echo "$libc $link")
-	prog=$build/firstshell floor=$build/firstshell-floor
-	echo "$build" "$kind" "$(instructions "$prog")" "$(instructions "$floor")" \
+	prog=$build/firstshell floor=$build/firstshell-floor name=$(echo "$build" | tr ' ' _)
+	echo "$name" "$kind" "$(instructions "$prog")" "$(instructions "$floor")" \
 		"$(faults "$prog")" "$(faults "$floor")" >>"$tmp/builds"
-	set -- "$@" -n "$build" "$prog" -n "$build floor" "$floor"
+	set -- "$@" -n "$name" "'$prog'" -n "$name floor" "'$floor'"
 done
 shift "$builds"
 
