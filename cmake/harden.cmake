@@ -52,14 +52,13 @@ endforeach()
 message(STATUS "firstshell: C library: ${FIRSTSHELL_LIBC}")
 
 # A PIE, full RELRO and immediate binding, unless the flags given refuse
-# them (dpkg's hardening=-pie and -all refuse a PIE with specs files).
+# them as these do (dpkg's hardening=-pie and -all refuse a PIE with specs).
+set(refuse_pie "-fno-(PIE|pie)|-no-pie|-static|[^ ]*no-pie[^ ]*specs")
+set(refuse_relro "-Wl,([^ ]*,)?-z,?norelro")
+set(refuse_now "-Wl,([^ ]*,)?-z,?lazy")
 set(FIRSTSHELL_ELF "")
-foreach(property "pie:-fno-(PIE|pie)|-no-pie|-static|[^ ]*no-pie[^ ]*specs"
-	"relro:-Wl,([^ ]*,)?-z,?norelro" "now:-Wl,([^ ]*,)?-z,?lazy")
-	string(REPLACE ":" ";" property ${property})
-	list(GET property 1 refusal)
-	if(FIRSTSHELL_HARDEN AND NOT given MATCHES " (${refusal})[ ,]")
-		list(GET property 0 property)
+foreach(property pie relro now)
+	if(FIRSTSHELL_HARDEN AND NOT given MATCHES " (${refuse_${property}})[ ,]")
 		list(APPEND FIRSTSHELL_ELF ${property})
 	endif()
 endforeach()
@@ -106,8 +105,8 @@ harden(-fstack-protector-strong "-f(no-)?stack-protector[-a-z]*")
 harden(-fstack-clash-protection "-f(no-)?stack-clash-protection")
 # Refused by the toolchain where there is no CET, i.e. off x86.
 harden(-fcf-protection "-fcf-protection(=[a-z]+)?")
-harden(-Wl,-z,relro "-Wl,([^ ]*,)?-z,?(no)?relro")
-harden(-Wl,-z,now "-Wl,([^ ]*,)?-z,?(now|lazy)")
+harden(-Wl,-z,relro "-Wl,([^ ]*,)?-z,?relro|${refuse_relro}")
+harden(-Wl,-z,now "-Wl,([^ ]*,)?-z,?now|${refuse_now}")
 foreach(flag IN LISTS added)
 	if(flag MATCHES "^-Wl,")
 		list(APPEND FIRSTSHELL_HARDEN_LINK ${flag})
@@ -143,7 +142,7 @@ elseif(FIRSTSHELL_LIBC STREQUAL "glibc")
 endif()
 
 # A PIE, unless the flags make or refuse one themselves.
-if(given MATCHES " (-f(no-)?(PIE|pie)|-no-pie|-static|[^ ]*no-pie[^ ]*specs) ")
+if(given MATCHES " (-f(PIE|pie)|${refuse_pie}) ")
 	list(APPEND kept ${CMAKE_MATCH_1})
 else()
 	set(FIRSTSHELL_PIE ON)

@@ -6,12 +6,12 @@
 # a plain static one. Sets FIRSTSHELL_LINK, the link asked for: dynamic,
 # static-pie or static.
 
-# After each build, as a script (cmake -P) given READELF, BINARY, SETTINGS,
-# VERSION and LIBC: SETTINGS for them, and for how BINARY came out linked,
-# as its headers tell (unknown without READELF).
+# As a script (cmake -P) given READELF, BINARY, SETTINGS, VERSION and LIBC:
+# SETTINGS, lines of NAME=VALUE for sh to source, for them and for how BINARY
+# came out linked, as its headers tell (unknown without READELF or BINARY).
 if(CMAKE_SCRIPT_MODE_FILE)
-	execute_process(COMMAND ${READELF} -h -l ${BINARY} RESULT_VARIABLE failed
-		OUTPUT_VARIABLE headers ERROR_QUIET)
+	execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${READELF} -h -l ${BINARY}
+		RESULT_VARIABLE failed OUTPUT_VARIABLE headers ERROR_QUIET)
 	if(failed)
 		set(link unknown)
 	elseif(headers MATCHES "INTERP")

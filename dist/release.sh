@@ -71,9 +71,8 @@ sealed() { # WORK COMMIT MAINTAINER VERSION [GIVEN]
 			-DFIRSTSHELL_STATIC=ON $cross
 		t=firstshell-$version-linux-$uname
 		d=$work/unpacked/$t.tar.gz/$t
-		(cd "$d" && ls bin/firstshell share/man/man1/firstshell.1.gz README.md LICENSE \
-			LICENSE.musl) >/dev/null && grep -q musl "$d/LICENSE.musl" ||
-			fail "$t.tar.gz lacks a file"
+		(cd "$d" && ls bin/firstshell share/man/man1/firstshell.1.gz README.md LICENSE) \
+			>/dev/null && grep -q musl "$d/LICENSE.musl" || fail "$t.tar.gz lacks files"
 		# The README sends ARM machines that say armv6l to armel's, armv8l to armhf's.
 		cpu=$(case $arch in armel) echo arm1176 ;; armhf) echo max ;; esac)
 		[ -z "$cpu" ] || (cd "$work/$name" &&
@@ -245,10 +244,8 @@ esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/firstshell-release.XXXXXX") && chmod 755 "$work" &&
 	mkdir "$work/home" "$work/head" && mkdir -m 1777 "$work/tmp" ||
 	fail "cannot make a folder in TMPDIR"
-# git as the release runs it: no settings but the project's. It trusts the checkout that the
-# caller's git has just read, whoever owns it.
+# git as the release runs it: no settings but the project's.
 sealed_git() { env -i PATH="$PATH" HOME="$work/home" GIT_CONFIG_NOSYSTEM=1 git "$@"; }
-sealed_git config --global safe.directory '*' || exit 1
 
 if [ -n "$given" ]; then
 	# What DIR holds, checked before anything of it is run or built: each signature, given
@@ -284,7 +281,9 @@ else
 	[ -z "$(git -C "$top" status --porcelain)" ] || say "uncommitted changes are left out"
 	{ [ ! -e "$top/release" ] || grep -qx "Commit: $commit" "$top/release/BUILDINFO"; } ||
 		fail "release/ holds another commit's release: move it away first"
-	sealed_git clone -q --bare --shared "$top" "$work/git" &&
+	# It trusts the checkout that the caller's git has just read, whoever owns it.
+	sealed_git config --global safe.directory '*' &&
+		sealed_git clone -q --bare --shared "$top" "$work/git" &&
 		sealed_git --git-dir="$work/git" archive "$commit" | tar -xf - -C "$work/head" ||
 		fail "git cannot export commit $commit"
 	: "${SOURCE_DATE_EPOCH:=$(sealed_git --git-dir="$work/git" log -1 --format=%ct "$commit")}"
