@@ -18,50 +18,42 @@ set(FIRSTSHELL_ARCH "${FIRSTSHELL_ARCH}" CACHE STRING
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES FIRSTSHELL_ARCH)
 include(${CMAKE_CURRENT_LIST_DIR}/processors.cmake)
 if(FIRSTSHELL_ARCH)
-	firstshell_processor(arch "${FIRSTSHELL_ARCH}")
-	if(NOT firstshell_arch)
-		message(FATAL_ERROR "firstshell: no processor '${FIRSTSHELL_ARCH}'; "
-			"cmake -P cmake/processors.cmake lists them")
-	endif()
+	firstshell_processor(row 0 ${FIRSTSHELL_ARCH})
 else()
-	firstshell_processor(uname "${CMAKE_HOST_SYSTEM_PROCESSOR}")
-	if(NOT firstshell_arch)
-		set(firstshell_triplet ${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-gnu)
-		set(firstshell_musl ${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-musl)
-		set(firstshell_uname ${CMAKE_HOST_SYSTEM_PROCESSOR})
-	endif()
+	firstshell_processor(row 4 ${CMAKE_HOST_SYSTEM_PROCESSOR})
 endif()
+if(NOT row)
+	message(FATAL_ERROR "firstshell: no processor '${FIRSTSHELL_ARCH}' (this machine's: "
+		"${CMAKE_HOST_SYSTEM_PROCESSOR}) in cmake -P cmake/processors.cmake")
+endif()
+list(GET row 1 triplet)
+list(GET row 2 musl)
+list(GET row 3 emulator)
+list(GET row 4 uname)
 
 # A cross compiler and its binutils are named for their target; CMake would
 # take the binutils' names from a C++ compiler's, not from this one's.
-set(cc ${firstshell_triplet}-gcc)
-set(strip ${firstshell_triplet}-strip)
-if(firstshell_uname STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
-	set(install "musl-dev; Debian 11: musl-dev musl-tools")
+set(cc ${triplet}-gcc)
+set(strip ${triplet}-strip)
+if(uname STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
 	list(APPEND cc gcc)
 	list(APPEND strip strip)
 else()
 	set(CMAKE_SYSTEM_NAME Linux)
-	set(CMAKE_SYSTEM_PROCESSOR ${firstshell_uname})
-	set(install "g++-${firstshell_triplet} musl-dev:${firstshell_arch}, \
-after dpkg --add-architecture ${firstshell_arch}")
+	set(CMAKE_SYSTEM_PROCESSOR ${uname})
 	# qemu for the processor, unless an emulator is given.
-	find_program(FIRSTSHELL_EMULATOR_${firstshell_arch} ${firstshell_emulator})
-	if(FIRSTSHELL_EMULATOR_${firstshell_arch} AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-		set(CMAKE_CROSSCOMPILING_EMULATOR
-			${FIRSTSHELL_EMULATOR_${firstshell_arch}})
-	endif()
+	find_program(CMAKE_CROSSCOMPILING_EMULATOR ${emulator})
 endif()
-find_program(FIRSTSHELL_MUSL_CC_${firstshell_uname} NAMES ${cc})
+find_program(FIRSTSHELL_MUSL_CC_${uname} NAMES ${cc})
 find_program(CMAKE_STRIP NAMES ${strip})
-find_file(FIRSTSHELL_MUSL_SPECS_${firstshell_uname} musl-gcc.specs
-	PATHS /usr/lib/${firstshell_musl} /usr/lib/musl/lib /usr/local/musl/lib
+find_file(FIRSTSHELL_MUSL_SPECS_${uname} musl-gcc.specs
+	PATHS /usr/lib/${musl} /usr/lib/musl/lib /usr/local/musl/lib
 	NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-set(cc ${FIRSTSHELL_MUSL_CC_${firstshell_uname}})
-set(specs ${FIRSTSHELL_MUSL_SPECS_${firstshell_uname}})
+set(cc ${FIRSTSHELL_MUSL_CC_${uname}})
+set(specs ${FIRSTSHELL_MUSL_SPECS_${uname}})
 if(NOT specs OR NOT cc)
-	message(FATAL_ERROR "firstshell: musl's musl-gcc.specs or GCC for "
-		"${firstshell_uname} not found; install them (Debian: ${install})")
+	message(FATAL_ERROR "firstshell: musl's musl-gcc.specs or GCC for ${uname} "
+		"not found; doc/distributions.md says what to install")
 endif()
 get_filename_component(lib ${specs} DIRECTORY)
 

@@ -1,11 +1,11 @@
 # SPDX-License-Identifier: ISC
 #
-# The processors firstshell's standalone tarballs are built for, against
-# musl, a row each: the Debian architecture, the GNU triplet of its compiler
-# (Debian: g++-TRIPLET), musl's folder under /usr/lib (musl-dev:ARCH), qemu's
-# emulator for it (qemu-user), and the name the tarball carries: what
-# `uname -m` reports there (armel's ARMv5TE baseline: armv5tel), but for
-# mips64el, whose machines report mips64 as big-endian ones do.
+# The processors firstshell is built and tested for, a row each: the Debian
+# architecture, the GNU triplet of its compiler (Debian: g++-TRIPLET), musl's
+# folder under /usr/lib (musl-dev:ARCH), qemu's emulator for it (qemu-user),
+# and the name its standalone tarball carries: what `uname -m` reports there
+# (armel's ARMv5TE baseline: armv5tel), but for mips64el, whose machines
+# report mips64 as big-endian ones do.
 # `cmake -P cmake/processors.cmake` prints the table, a row a line.
 set(FIRSTSHELL_PROCESSORS
 	"amd64    x86_64-linux-gnu        x86_64-linux-musl       qemu-x86_64   x86_64"
@@ -24,20 +24,15 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
 	return()
 endif()
 
-# firstshell_processor(FIELD VALUE): sets firstshell_arch, _triplet, _musl,
-# _emulator and _uname from the row whose FIELD (arch or uname) is VALUE, or
-# leaves them unset where no row has it.
-function(firstshell_processor field value)
+# firstshell_processor(VAR COLUMN VALUE): in VAR, the row whose COLUMN (0 to 4)
+# is VALUE, as a list; empty where no row has it.
+function(firstshell_processor var column value)
+	set(${var} "" PARENT_SCOPE)
 	foreach(row IN LISTS FIRSTSHELL_PROCESSORS)
 		string(REGEX REPLACE " +" ";" row "${row}")
-		list(FIND row "${value}" at)
-		if((field STREQUAL "arch" AND at EQUAL 0) OR
-			(field STREQUAL "uname" AND at EQUAL 4))
-			foreach(name arch triplet musl emulator uname)
-				list(POP_FRONT row cell)
-				set(firstshell_${name} ${cell} PARENT_SCOPE)
-			endforeach()
-			return()
+		list(GET row ${column} cell)
+		if(cell STREQUAL value)
+			set(${var} "${row}" PARENT_SCOPE)
 		endif()
 	endforeach()
 endfunction()
