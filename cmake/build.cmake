@@ -2,26 +2,9 @@
 #
 # How firstshell is built, on the firstshell_build target, for this toolchain and
 # the flags given (CMAKE_CXX_FLAGS, CMAKE_EXE_LINKER_FLAGS, each configuration's).
-# Sets FIRSTSHELL_LIBC (glibc, musl or other) and FIRSTSHELL_ELF, what the
-# program's headers must show of pie, relro and now (immediate binding).
-#
-# As a script (cmake -P) given READELF, BINARY, SETTINGS, VERSION and LIBC,
-# writes SETTINGS, lines of NAME=VALUE for sh: those, and how BINARY came out
-# linked, as its headers tell (unknown without READELF or BINARY).
-if(CMAKE_SCRIPT_MODE_FILE)
-	execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C ${READELF} -h -l ${BINARY}
-		RESULT_VARIABLE failed OUTPUT_VARIABLE headers ERROR_QUIET)
-	set(link static)
-	if(failed)
-		set(link unknown)
-	elseif(headers MATCHES "INTERP")
-		set(link dynamic)
-	elseif(headers MATCHES "Type: +DYN")
-		set(link static-pie)
-	endif()
-	file(WRITE ${SETTINGS} "version=${VERSION}\nlibc=${LIBC}\nlink=${link}\n")
-	return()
-endif()
+# Sets FIRSTSHELL_LIBC (glibc, musl or other), FIRSTSHELL_LINK (dynamic,
+# static-pie or static), and FIRSTSHELL_ELF, what the program's headers must
+# show of pie, relro and now (immediate binding).
 
 include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
@@ -125,7 +108,7 @@ endif()
 # (address-space randomisation stays), else a plain static one.
 set(refuse_pie "no-pie|-fno-PIE|-static ")
 set(pie OFF)
-set(linked dynamic)
+set(FIRSTSHELL_LINK dynamic)
 if(FIRSTSHELL_STATIC)
 	if(FIRSTSHELL_SANITIZE)
 		message(FATAL_ERROR "firstshell: sanitizer runtimes are shared libraries; "
@@ -134,11 +117,11 @@ if(FIRSTSHELL_STATIC)
 	set(CMAKE_REQUIRED_FLAGS -fPIE)
 	firstshell_check(pie check_linker_flag CXX -static-pie)
 	set(CMAKE_REQUIRED_FLAGS "")
-	set(linked static-pie)
+	set(FIRSTSHELL_LINK static-pie)
 	if(pie)
 		target_compile_options(firstshell_build INTERFACE -fPIE)
 	else()
-		set(linked static)
+		set(FIRSTSHELL_LINK static)
 		firstshell_check(static check_linker_flag CXX -static)
 		if(NOT static)
 			message(FATAL_ERROR "firstshell: FIRSTSHELL_STATIC is on, but this "
@@ -146,7 +129,7 @@ if(FIRSTSHELL_STATIC)
 				"archive here?)")
 		endif()
 	endif()
-	target_link_options(firstshell_build INTERFACE -${linked})
+	target_link_options(firstshell_build INTERFACE -${FIRSTSHELL_LINK})
 elseif(FIRSTSHELL_HARDEN AND NOT given MATCHES "${refuse_pie}")
 	unset(CMAKE_CXX_LINK_PIE_SUPPORTED CACHE)
 	check_pie_supported(OUTPUT_VARIABLE unsupported LANGUAGES CXX)
@@ -168,5 +151,5 @@ foreach(property pie relro now)
 		list(APPEND FIRSTSHELL_ELF ${property})
 	endif()
 endforeach()
-message(STATUS "firstshell: ${FIRSTSHELL_LIBC}, linked ${linked}; flags added: "
+message(STATUS "firstshell: ${FIRSTSHELL_LIBC}, linked ${FIRSTSHELL_LINK}; flags added: "
 	"${compile} ${link}; the headers must show: ${FIRSTSHELL_ELF}")

@@ -277,6 +277,9 @@ installs_binary_and_manual | install_honours_prefix)
 loads_only_the_c_library_hardened)
 	command -v readelf >/dev/null || skip "no readelf to read the program's headers"
 	headers=$(LC_ALL=C readelf -h -l -d "$prog") || fail "readelf cannot read $prog"
+	link=static
+	case $headers in *INTERP*) link=dynamic ;; *' DYN ('*) link=static-pie ;; esac
+	[ "$link" = "$FIRSTSHELL_TEST_LINK" ] || fail "linked $link, not $FIRSTSHELL_TEST_LINK"
 	for lib in $(printf '%s\n' "$headers" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
 		case $lib in
 		libc.so* | libc.musl* | ld-linux*) ;;
