@@ -5,7 +5,8 @@
 # folder under /usr/lib (musl-dev:ARCH), qemu's emulator for it (qemu-user),
 # and the name its standalone tarball carries: what `uname -m` reports there
 # (armel's ARMv5TE baseline: armv5tel), but for mips64el, whose machines
-# report mips64 as big-endian ones do.
+# report mips64 as big-endian ones do. ARMv6 machines (armv6l) run armel's,
+# and 32-bit ARMv8 ones (armv8l) armhf's.
 # `cmake -P cmake/processors.cmake` prints the table, a row a line.
 set(FIRSTSHELL_PROCESSORS
 	"amd64    x86_64-linux-gnu        x86_64-linux-musl       qemu-x86_64   x86_64"

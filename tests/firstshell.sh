@@ -106,8 +106,8 @@ prints_first_entry)
 	# Comments and blank lines are not shells, whether or not the C library
 	# drops them itself: the first lines of Alpine's and Debian's lists, and
 	# blank lines.
-	for head in '# valid login shells' '# /etc/shells: valid login shells' '\n\n'; do
-		plain "$head\n/bin/sh\n/bin/ash\n" '/bin/sh\n'
+	for top in '# valid login shells' '# /etc/shells: valid login shells' '\n\n'; do
+		plain "$top\n/bin/sh\n/bin/ash\n" '/bin/sh\n'
 	done
 	# The root is an absolute path like any other.
 	plain '/\n/bin/sh\n' '/\n'
@@ -152,9 +152,9 @@ ignores_arguments)
 	;;
 ignores_environment)
 	plain '/bin/first\n/bin/sh\n' '/bin/first\n'
-	for env in -i 'SHELL=/bin/other' 'SHELL='; do
+	for setting in -i 'SHELL=/bin/other' 'SHELL='; do
 		# Unquoted: -i, or the one variable set.
-		env $env $emu "$prog" >"$work/out" 2>"$work/err"
+		env $setting $emu "$prog" >"$work/out" 2>"$work/err"
 		check $?
 	done
 	;;
