@@ -40,9 +40,10 @@ foreach(libc glibc musl)
 	endif()
 endforeach()
 
-# Warnings and hardening, each where the flags given lack it and the toolchain
-# takes it, before the flags given, so that a refusal there (-fno-stack-protector,
-# -Wl,-z,lazy...) wins: compilers and linkers take the last of contrary options.
+# Warnings, hardening and --as-needed (the program calls nothing in the C++
+# runtime, which is then not loaded), each where the flags given lack it and the
+# toolchain takes it, before the flags given, so that a refusal there wins
+# (-fno-stack-protector, -Wl,-z,lazy...): compilers and linkers take the last.
 set(compile "")
 set(link "")
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")

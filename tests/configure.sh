@@ -94,7 +94,8 @@ elf "$work/refused/firstshell" | grep -q 'headers show no pie relro now' ||
 elf "$work/debianhardening=-all/firstshell" | grep -q 'headers show no pie' ||
 	fail "Debian's hardening=-all: a PIE all the same, or the ELF case misses it"
 # A linker that refuses -z now: the build lacks it, and its ELF case expects
-# none; once the linker takes it, the next configure adds it.
+# none; once the linker takes it, the next configure adds it. A compiler that
+# sets _FORTIFY_SOURCE itself is given no other.
 printf '#!/bin/sh\ncase " $* " in *-z,now*) exit 1 ;; esac\nexec g++ "$@"\n' >"$work/g++"
 chmod +x "$work/g++"
 configure lazy -DCMAKE_CXX_COMPILER="$work/g++" -DFIRSTSHELL_TEST_ALL=ON
@@ -102,11 +103,13 @@ build "$work/lazy"
 lines "$work/lazy" | grep -q -e '-z,now' && fail "-z now, which the linker refuses"
 (cd "$work/lazy" && ctest -R loads_only_the_c_library --output-on-failure) >"$work/log" 2>&1 ||
 	fail "a linker without -z now: $(cat "$work/log")"
-printf '#!/bin/sh\nexec g++ "$@"\n' >"$work/g++"
-configure lazy
+printf '#!/bin/sh\nexec g++ -D_FORTIFY_SOURCE=3 "$@"\n' >"$work/g++"
+configure lazy -DFIRSTSHELL_WERROR=ON
 build "$work/lazy"
 lines "$work/lazy" | grep -q -e '-z,now' || fail "a failed probe was not made again"
-pass "every protection by default; refusals win; a linker without -z now, then with it"
+lines "$work/lazy" | grep -q -e '-D_FORTIFY_SOURCE=2' && fail "fortified over the compiler's"
+pass "every protection by default; refusals win; a linker without -z now, then with it;" \
+	"a compiler that fortifies"
 
 # The same folder configured again with other flags, and a broken source
 # mended: each gives the right result without a new folder.
