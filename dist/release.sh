@@ -48,11 +48,14 @@ sealed() { # WORK MAINTAINER COMMIT|GIVEN: run from the source it releases, into
 		$m !~ /[\0-\x1f\x7f]/ && @a == 1 && $a[0]->host =~ /\./ && ($m eq $a[0]->format ||
 		$m eq $a[0]->phrase . " <" . $a[0]->address . ">"))' "$maint" ||
 		fail "FIRSTSHELL_MAINTAINER is not one address, Name <address>, in UTF-8: '$maint'"
-	# The source: the commit and, version and changelog filled in, the spec rpmbuild -tb reads.
+	# The source: the commit and, version, description (the .deb's) and changelog filled in,
+	# the spec rpmbuild -tb reads.
 	if [ -n "$given" ]; then
 		cp "$given/${tarball##*/}" "$out/"
 	else
-		{ sed "s/@VERSION@/$version/" "$head/dist/firstshell.spec.in" &&
+		{ awk -v v="$version" -v d="$(sed -n 's/^ //p' "$head/dist/debian/control")" \
+			'{ sub(/@VERSION@/, v) } /^@DESCRIPTION@$/ { $0 = d } 1' \
+			"$head/dist/firstshell.spec.in" &&
 			changelog rpm "$maint" <"$head/CHANGELOG"; } >"$work/firstshell.spec" &&
 			git --git-dir="$work/git" -c tar.umask=0022 archive "--prefix=${src##*/}/" \
 				"--add-file=$work/firstshell.spec" "$3" | gzip -9n >"$tarball"
@@ -76,7 +79,7 @@ sealed() { # WORK MAINTAINER COMMIT|GIVEN: run from the source it releases, into
 		"$tarball" >"$work/rpm.log" 2>&1 || fail "rpmbuild failed" "$work/rpm.log"
 	mv "$work"/src/*.deb "$work"/src/*.buildinfo "$work"/rpm/RPMS/*/*.rpm "$out/" || exit 1
 	# A standalone tarball a processor: a static PIE against musl, stripped, the suite run on
-	# it; the README sends ARM machines that say armv6l to armel's, armv8l to armhf's.
+	# it; as the table says, ARMv6 machines run armel's, 32-bit ARMv8 ones armhf's.
 	cmake -P "$src/cmake/processors.cmake" | while read -r arch _ _ emulator uname; do
 		t=firstshell-$version-linux-$uname b=$work/$arch stage=$work/tar/$t
 		cross=$([ "$arch" = "$native" ] || echo "-DFIRSTSHELL_ARCH=$arch")
