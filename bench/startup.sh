@@ -36,31 +36,25 @@ shift "$builds"
 
 # Rounds, as doc/startup.md says; hyperfine's words only if it fails.
 round=0
-while [ "$round" -lt "$rounds" ]; do
-	round=$((round + 1))
+while [ $((round += 1)) -le "$rounds" ]; do
 	hyperfine -N --style none --warmup 20 --runs "$runs" \
 		--export-csv "$tmp/$round.csv" "$@" >"$tmp/log" 2>&1 ||
 		{ cat "$tmp/log" >&2 && exit 1; }
 done
-# Each command's medians, one a round, sorted; the middle one (the lower of
-# the two middle ones for an even ROUNDS).
-for csv in "$tmp"/[0-9]*.csv; do
-	awk -F, 'FNR == 1 { for (i = 1; i <= NF; i++) if ($i == "median") m = i; next }
-		{ print $1 "," $m }' "$csv"
-done | sort -t, -k1,1 -k2,2g | awk -F, '{ t[$1, ++n[$1]] = $2 }
-	END { for (c in n) print c "," t[c, int((n[c] + 1) / 2)] }' >"$tmp/times.csv"
-
-# Times in microseconds.
-awk '
+# Each command's medians, one a round, sorted: its time is the middle one (the lower of the
+# two middle ones for an even ROUNDS), in microseconds.
+awk -F, 'FNR == 1 { for (i = 1; i <= NF; i++) if ($i == "median") m = i; next }
+	{ print $1 "," $m }' "$tmp"/[0-9]*.csv | sort -t, -k1,1 -k2,2g | awk '
+function t(c) { return 1e6 * s[c, int((n[c] + 1) / 2)] }
 BEGIN {
 	printf "%-14s %-6s %-10s %8s %8s %7s %7s %8s %8s %7s %7s\n", "build", "libc", \
 		"link", "program", "floor", "/floor", "/first", "instr", "i.floor", \
 		"faults", "f.floor"
 }
-FILENAME ~ /csv$/ { t[$1] = $2 * 1e6; next }
-FNR == 1 { first = t[$1] }
+NR == FNR { s[$1, ++n[$1]] = $2; next }
+FNR == 1 { first = t($1) }
 {
-	p = t[$1]; q = t[$1 " floor"]
+	p = t($1); q = t($1 " floor")
 	printf "%-14s %-6s %-10s %8.1f %8.1f %7.3f %7.3f %8s %8s %7s %7s\n", \
 		$1, $2, $3, p, q, p / q, p / first, $4, $5, $6, $7
-}' FS=, "$tmp/times.csv" FS=' ' "$tmp/builds"
+}' FS=, - FS=' ' "$tmp/builds"

@@ -1,10 +1,9 @@
 # SPDX-License-Identifier: ISC
 #
-# How firstshell is built, on the firstshell_build target, for this toolchain and
-# the flags given (CMAKE_CXX_FLAGS, CMAKE_EXE_LINKER_FLAGS, each configuration's).
-# Sets FIRSTSHELL_LIBC (glibc, musl or other), FIRSTSHELL_LINK (dynamic,
-# static-pie or static), and FIRSTSHELL_ELF, what the program's headers must
-# show of pie, relro and now (immediate binding).
+# How firstshell is built, on the firstshell_build target, for this toolchain and the flags
+# given (CMAKE_CXX_FLAGS, CMAKE_EXE_LINKER_FLAGS, each configuration's). Sets FIRSTSHELL_LIBC
+# (glibc, musl or other), FIRSTSHELL_LINK (dynamic, static-pie or static), and FIRSTSHELL_ELF,
+# what the program's headers must show of pie, relro and now (immediate binding).
 
 include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
@@ -18,9 +17,8 @@ foreach(config IN LISTS configs)
 	string(APPEND given "${CMAKE_CXX_FLAGS_${config}} ${CMAKE_EXE_LINKER_FLAGS_${config}} ")
 endforeach()
 
-# firstshell_check(VAR CHECK ARG...): whether CMake's CHECK passes, given ARGs
-# and a result variable. Asked at each configure, as the answer depends on the
-# toolchain, the flags and what is installed, any of which may have changed.
+# firstshell_check(VAR CHECK ARG...): whether CMake's CHECK passes, given ARGs; asked at each
+# configure, as the toolchain, the flags or what is installed may have changed since.
 function(firstshell_check var check)
 	unset(FIRSTSHELL_CHECK CACHE)
 	cmake_language(CALL ${check} ${ARGN} FIRSTSHELL_CHECK)
@@ -34,16 +32,15 @@ set(glibc "defined(__GLIBC__) && !defined(__UCLIBC__)")
 set(musl "defined(__DEFINED_FILE)")
 foreach(libc glibc musl)
 	firstshell_check(is check_cxx_source_compiles
-		"#include <stdio.h>\n#if !(${${libc}})\n#error\n#endif\nint main() {}")
+		"#include <stdio.h>\n#if ${${libc}}\nint main() {}\n#endif")
 	if(is)
 		set(FIRSTSHELL_LIBC ${libc})
 	endif()
 endforeach()
 
-# Warnings, hardening and --as-needed (the program calls nothing in the C++
-# runtime, which is then not loaded), each where the flags given lack it and the
-# toolchain takes it, before the flags given, so that a refusal there wins
-# (-fno-stack-protector, -Wl,-z,lazy...): compilers and linkers take the last.
+# Warnings, hardening and --as-needed (the C++ runtime, which the program calls nothing in, is
+# then not loaded), each where the flags given lack it and the toolchain takes it, before them
+# so that a refusal there wins (-fno-stack-protector, -Wl,-z,lazy...): tools take the last.
 set(compile "")
 set(link "")
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
@@ -57,17 +54,15 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
 			-fcf-protection -Wl,-z,relro -Wl,-z,now)
 	endif()
 	foreach(flag IN LISTS flags)
-		if(given MATCHES " ${flag} ")
-		elseif(flag MATCHES "^-Wl,")
+		if(flag MATCHES "^-Wl,")
 			firstshell_check(takes check_linker_flag CXX ${flag})
-			if(takes)
-				list(APPEND link ${flag})
-			endif()
+			set(flags link)
 		else()
 			firstshell_check(takes check_cxx_compiler_flag ${flag})
-			if(takes)
-				list(APPEND compile ${flag})
-			endif()
+			set(flags compile)
+		endif()
+		if(takes AND NOT given MATCHES " ${flag} ")
+			string(APPEND ${flags} " ${flag}")
 		endif()
 	endforeach()
 	# A program that throws nothing: with unwind tables that the flags ask for,
@@ -80,22 +75,19 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
 		target_link_options(firstshell_build INTERFACE -fsanitize=${FIRSTSHELL_SANITIZE})
 	endif()
 endif()
-list(JOIN compile " " compile)
-list(JOIN link " " link)
 set(CMAKE_CXX_FLAGS "${compile} ${CMAKE_CXX_FLAGS}")
 set(CMAKE_EXE_LINKER_FLAGS "${link} ${CMAKE_EXE_LINKER_FLAGS}")
 
-# glibc's fortified calls need optimisation, and warn without it: for the
-# configurations whose flags optimise, unless the compiler or the flags given
-# set _FORTIFY_SOURCE, or the flags unset it. musl has none.
+# glibc's fortified calls need optimisation, and warn without it: for the configurations whose
+# flags optimise, unless the compiler or the flags given set _FORTIFY_SOURCE, or the flags
+# unset it. musl has none.
 if(FIRSTSHELL_HARDEN AND FIRSTSHELL_LIBC STREQUAL "glibc"
 	AND NOT given MATCHES "_FORTIFY_SOURCE")
 	foreach(config IN LISTS configs)
 		set(CMAKE_TRY_COMPILE_CONFIGURATION ${config})
-		firstshell_check(optimised check_cxx_source_compiles
-			"#if !__OPTIMIZE__ || defined(_FORTIFY_SOURCE)\n#error\n#endif\n\
-int main() {}")
-		if(optimised)
+		firstshell_check(is check_cxx_source_compiles
+			"#if __OPTIMIZE__ && !defined(_FORTIFY_SOURCE)\nint main() {}\n#endif")
+		if(is)
 			target_compile_definitions(firstshell_build INTERFACE
 				$<$<CONFIG:${config}>:_FORTIFY_SOURCE=2>)
 			string(APPEND compile " -D_FORTIFY_SOURCE=2 (${config})")
@@ -104,9 +96,9 @@ int main() {}")
 	unset(CMAKE_TRY_COMPILE_CONFIGURATION)
 endif()
 
-# Linked dynamically, as a PIE where hardened; with FIRSTSHELL_STATIC, a program
-# that loads nothing at run time: a static PIE where the toolchain links one
-# (address-space randomisation stays), else a plain static one.
+# Linked dynamically, as a PIE where hardened; with FIRSTSHELL_STATIC, a program that loads
+# nothing at run time: a static PIE where the toolchain links one (address-space randomisation
+# stays), else a plain static one.
 set(refuse_pie "no-pie|-fno-PIE|-static ")
 set(pie OFF)
 set(FIRSTSHELL_LINK dynamic)
@@ -117,40 +109,40 @@ if(FIRSTSHELL_STATIC)
 	endif()
 	set(CMAKE_REQUIRED_FLAGS -fPIE)
 	firstshell_check(pie check_linker_flag CXX -static-pie)
-	set(CMAKE_REQUIRED_FLAGS "")
-	set(FIRSTSHELL_LINK static-pie)
+	unset(CMAKE_REQUIRED_FLAGS)
+	firstshell_check(is check_linker_flag CXX -static)
 	if(pie)
+		set(FIRSTSHELL_LINK static-pie)
 		target_compile_options(firstshell_build INTERFACE -fPIE)
-	else()
+	elseif(is)
 		set(FIRSTSHELL_LINK static)
-		firstshell_check(static check_linker_flag CXX -static)
-		if(NOT static)
-			message(FATAL_ERROR "firstshell: FIRSTSHELL_STATIC is on, but this "
-				"toolchain links no static program (is the C library's static "
-				"archive here?)")
-		endif()
+	else()
+		message(FATAL_ERROR "firstshell: FIRSTSHELL_STATIC is on, but this toolchain links "
+			"no static program (is the C library's static archive here?)")
 	endif()
 	target_link_options(firstshell_build INTERFACE -${FIRSTSHELL_LINK})
 elseif(FIRSTSHELL_HARDEN AND NOT given MATCHES "${refuse_pie}")
 	unset(CMAKE_CXX_LINK_PIE_SUPPORTED CACHE)
-	check_pie_supported(OUTPUT_VARIABLE unsupported LANGUAGES CXX)
+	check_pie_supported(OUTPUT_VARIABLE is LANGUAGES CXX)
 	set(pie ${CMAKE_CXX_LINK_PIE_SUPPORTED})
 	set(CMAKE_POSITION_INDEPENDENT_CODE ${pie})
 endif()
 
-# What the headers must show where hardened: what the flags added or given
-# make, but for what the flags given refuse.
+# What the headers must show where hardened: what the flags added or given make, but for what
+# the flags given refuse.
 set(FIRSTSHELL_ELF "")
 set(refuse_relro "-z,?norelro")
 set(refuse_now "-z,?lazy")
 foreach(property pie relro now)
-	set(made "${${property}}")
-	if(" ${link} ${given} " MATCHES " -Wl,-z,${property} ")
-		set(made ON)
-	endif()
-	if(FIRSTSHELL_HARDEN AND made AND NOT given MATCHES "${refuse_${property}}")
+	if(FIRSTSHELL_HARDEN AND NOT given MATCHES "${refuse_${property}}"
+		AND (${property} OR "${link}${given}" MATCHES " -Wl,-z,${property} "))
 		list(APPEND FIRSTSHELL_ELF ${property})
 	endif()
 endforeach()
-message(STATUS "firstshell: ${FIRSTSHELL_LIBC}, linked ${FIRSTSHELL_LINK}; flags added: "
-	"${compile} ${link}; the headers must show: ${FIRSTSHELL_ELF}")
+message(STATUS "firstshell: ${FIRSTSHELL_LIBC}, linked ${FIRSTSHELL_LINK}; flags added:"
+	"${compile}${link}; the headers must show: ${FIRSTSHELL_ELF}")
+# Nothing else of this file's is left to the file that includes it.
+foreach(var CMAKE_REQUIRED_QUIET configs given glibc musl is takes compile link flags pie
+	refuse_pie refuse_relro refuse_now)
+	unset(${var})
+endforeach()

@@ -1,27 +1,28 @@
 # SPDX-License-Identifier: ISC
 #
-# Builds firstshell against musl, for this machine's processor or for
-# another that FIRSTSHELL_ARCH names by its Debian architecture (a row of
-# processors.cmake), whose tests then run under qemu:
+# Builds firstshell against musl, for this machine's processor or for another that
+# FIRSTSHELL_ARCH names by its Debian architecture (a row of processors.cmake), whose tests
+# then run under qemu:
 #
 #   cmake -S . -B build-musl -DCMAKE_TOOLCHAIN_FILE=cmake/musl.cmake \
 #       -DFIRSTSHELL_STATIC=ON [-DFIRSTSHELL_ARCH=armhf]
 #
-# The compiler is GCC's C driver with musl's specs, as in musl-gcc: musl's
-# headers and no C++ library's, all the program needs. musl's specs link
-# -static-pie as a dynamic program; here it links a static PIE, with musl's
-# rcrt1.o and no program interpreter.
+# The compiler is GCC's C driver with musl's specs, as in musl-gcc: musl's headers and no C++
+# library's, all the program needs. musl's specs link -static-pie as a dynamic program; here it
+# links a static PIE, with musl's rcrt1.o and no program interpreter.
 
 set(FIRSTSHELL_ARCH "${FIRSTSHELL_ARCH}" CACHE STRING
 	"The Debian architecture to cross-build for; empty: this machine's")
 # The configure step's probes read this file again, in projects of their own.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES FIRSTSHELL_ARCH)
 include(${CMAKE_CURRENT_LIST_DIR}/processors.cmake)
+set(row ${FIRSTSHELL_PROCESSORS})
 if(FIRSTSHELL_ARCH)
-	firstshell_processor(row 0 ${FIRSTSHELL_ARCH})
+	list(FILTER row INCLUDE REGEX "^${FIRSTSHELL_ARCH} ")
 else()
-	firstshell_processor(row 4 ${CMAKE_HOST_SYSTEM_PROCESSOR})
+	list(FILTER row INCLUDE REGEX " ${CMAKE_HOST_SYSTEM_PROCESSOR}$")
 endif()
+string(REGEX REPLACE " +" ";" row "${row}")
 if(NOT row)
 	message(FATAL_ERROR "firstshell: no processor '${FIRSTSHELL_ARCH}' (this machine's: "
 		"${CMAKE_HOST_SYSTEM_PROCESSOR}) in cmake -P cmake/processors.cmake")
@@ -31,8 +32,8 @@ list(GET row 2 musl)
 list(GET row 3 emulator)
 list(GET row 4 uname)
 
-# A cross compiler and its binutils are named for their target; CMake would
-# take the binutils' names from a C++ compiler's, not from this one's.
+# A cross compiler and its binutils are named for their target; CMake would take the binutils'
+# names from a C++ compiler's, not from this one's.
 set(cc ${triplet}-gcc)
 set(strip ${triplet}-strip)
 if(uname STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
@@ -52,14 +53,13 @@ find_file(FIRSTSHELL_MUSL_SPECS_${uname} musl-gcc.specs
 set(cc ${FIRSTSHELL_MUSL_CC_${uname}})
 set(specs ${FIRSTSHELL_MUSL_SPECS_${uname}})
 if(NOT specs OR NOT cc)
-	message(FATAL_ERROR "firstshell: musl's musl-gcc.specs or GCC for ${uname} "
-		"not found; doc/distributions.md says what to install")
+	message(FATAL_ERROR "firstshell: musl's musl-gcc.specs or GCC for ${uname} not found; "
+		"doc/distributions.md says what to install")
 endif()
 get_filename_component(lib ${specs} DIRECTORY)
 
-# musl's specs, with -static-pie made to link a static PIE, given by a script
-# that runs the compiler, so that flags set by hand (or a blank in the build
-# folder's path) cannot lose them.
+# musl's specs, with -static-pie made to link a static PIE, given by a script that runs the
+# compiler, so that flags set by hand (or a blank in the build folder's path) cannot lose them.
 file(WRITE ${CMAKE_BINARY_DIR}/musl.specs "\
 %include <${specs}>
 %rename startfile musl_startfile

@@ -1,12 +1,11 @@
 # SPDX-License-Identifier: ISC
 #
-# The processors firstshell is built and tested for, a row each: the Debian
-# architecture, the GNU triplet of its compiler (Debian: g++-TRIPLET), musl's
-# folder under /usr/lib (musl-dev:ARCH), qemu's emulator for it (qemu-user),
-# and the name its standalone tarball carries: what `uname -m` reports there
-# (armel's ARMv5TE baseline: armv5tel), but for mips64el, whose machines
-# report mips64 as big-endian ones do. ARMv6 machines (armv6l) run armel's,
-# and 32-bit ARMv8 ones (armv8l) armhf's.
+# The processors firstshell is built and tested for, a row each: the Debian architecture, the
+# GNU triplet of its compiler (Debian: g++-TRIPLET), musl's folder under /usr/lib
+# (musl-dev:ARCH), qemu's emulator for it (qemu-user), and the name its standalone tarball
+# carries: what `uname -m` reports there (armel's ARMv5TE baseline: armv5tel), but for
+# mips64el, whose machines report mips64 as big-endian ones do. ARMv6 machines (armv6l) run
+# armel's, and 32-bit ARMv8 ones (armv8l) armhf's.
 # `cmake -P cmake/processors.cmake` prints the table, a row a line.
 set(FIRSTSHELL_PROCESSORS
 	"amd64    x86_64-linux-gnu        x86_64-linux-musl       qemu-x86_64   x86_64"
@@ -19,21 +18,6 @@ set(FIRSTSHELL_PROCESSORS
 	"mips64el mips64el-linux-gnuabi64 mips64el-linux-musl     qemu-mips64el mips64el")
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
-	foreach(row IN LISTS FIRSTSHELL_PROCESSORS)
-		execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${row}")
-	endforeach()
-	return()
+	string(REPLACE ";" "\n" table "${FIRSTSHELL_PROCESSORS}")
+	execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${table}")
 endif()
-
-# firstshell_processor(VAR COLUMN VALUE): in VAR, the row whose COLUMN (0 to 4)
-# is VALUE, as a list; empty where no row has it.
-function(firstshell_processor var column value)
-	set(${var} "" PARENT_SCOPE)
-	foreach(row IN LISTS FIRSTSHELL_PROCESSORS)
-		string(REGEX REPLACE " +" ";" row "${row}")
-		list(GET row ${column} cell)
-		if(cell STREQUAL value)
-			set(${var} "${row}" PARENT_SCOPE)
-		endif()
-	endforeach()
-endfunction()
