@@ -56,13 +56,13 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
 	foreach(flag IN LISTS flags)
 		if(flag MATCHES "^-Wl,")
 			firstshell_check(takes check_linker_flag CXX ${flag})
-			set(flags link)
+			set(into link)
 		else()
 			firstshell_check(takes check_cxx_compiler_flag ${flag})
-			set(flags compile)
+			set(into compile)
 		endif()
 		if(takes AND NOT given MATCHES " ${flag} ")
-			string(APPEND ${flags} " ${flag}")
+			string(APPEND ${into} " ${flag}")
 		endif()
 	endforeach()
 	# A program that throws nothing: with unwind tables that the flags ask for,
@@ -142,7 +142,7 @@ endforeach()
 message(STATUS "firstshell: ${FIRSTSHELL_LIBC}, linked ${FIRSTSHELL_LINK}; flags added:"
 	"${compile}${link}; the headers must show: ${FIRSTSHELL_ELF}")
 # Nothing else of this file's is left to the file that includes it.
-foreach(var CMAKE_REQUIRED_QUIET configs given glibc musl is takes compile link flags pie
+foreach(var CMAKE_REQUIRED_QUIET configs given glibc musl is takes compile link flags into pie
 	refuse_pie refuse_relro refuse_now)
 	unset(${var})
 endforeach()

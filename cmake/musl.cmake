@@ -42,8 +42,12 @@ if(uname STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
 else()
 	set(CMAKE_SYSTEM_NAME Linux)
 	set(CMAKE_SYSTEM_PROCESSOR ${uname})
-	# qemu for the processor, unless an emulator is given.
-	find_program(CMAKE_CROSSCOMPILING_EMULATOR ${emulator})
+	# qemu for the processor, unless an emulator is given: a list, which a FILEPATH cache
+	# entry of that name would make paths of.
+	find_program(FIRSTSHELL_EMULATOR_${uname} ${emulator})
+	if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+		set(CMAKE_CROSSCOMPILING_EMULATOR ${FIRSTSHELL_EMULATOR_${uname}})
+	endif()
 endif()
 find_program(FIRSTSHELL_MUSL_CC_${uname} NAMES ${cc})
 find_program(CMAKE_STRIP NAMES ${strip})
