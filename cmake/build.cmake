@@ -141,8 +141,3 @@ foreach(property pie relro now)
 endforeach()
 message(STATUS "firstshell: ${FIRSTSHELL_LIBC}, linked ${FIRSTSHELL_LINK}; flags added:"
 	"${compile}${link}; the headers must show: ${FIRSTSHELL_ELF}")
-# Nothing else of this file's is left to the file that includes it.
-foreach(var CMAKE_REQUIRED_QUIET configs given glibc musl is takes compile link flags into pie
-	refuse_pie refuse_relro refuse_now)
-	unset(${var})
-endforeach()

@@ -12,7 +12,8 @@ fail() { [ -z "${2:-}" ] || tail -n 60 "$2" >&2; say "$1" >&2; exit 1; } # WHAT 
 tools() {
 	cmake -P "$1/cmake/processors.cmake" | awk -v native="$(dpkg --print-architecture)" '
 		BEGIN { printf "git, rpm, qemu-user, musl-dev" }
-		$1 != native { printf ", g++-%s, musl-dev:%s", $2, $1 } END { print "" }'
+		$1 != native { t = $2; gsub(/_/, "-", t); printf ", g++-%s, musl-dev:%s", t, $1 }
+		END { print "" }'
 }
 # depends SOURCE: what the release needs, in Debian's words: what builds, then what checks.
 depends() {

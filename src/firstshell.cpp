@@ -11,9 +11,9 @@
 
 int main()
 {
-	// Only an absolute path can be a login shell. glibc and the BSDs return
-	// nothing else, so this is one call there; musl returns the file's
-	// lines as they stand, comments and blank lines among them.
+	// Only an absolute path can be a login shell. glibc returns nothing
+	// else, so this is one call there; musl returns the file's lines as
+	// they stand, comments and blank lines among them.
 	const char *shell;
 	while ((shell = getusershell()) != nullptr && shell[0] != '/')
 		continue;
