@@ -61,6 +61,9 @@ sealed() { # WORK MAINTAINER COMMIT|GIVEN: run from the source it releases, into
 			git --git-dir="$work/git" -c tar.umask=0022 archive "--prefix=${src##*/}/" \
 				"--add-file=$work/firstshell.spec" "$3" | gzip -9n >"$tarball"
 	fi && tar -xzf "$tarball" -C "$work/src" || exit 1
+	# dpkg-buildflags' own flags, not /etc/dpkg/buildflags.conf's (no record names them).
+	for f in $(dpkg-buildflags --list); do [ "$(dpkg-buildflags --origin "$f")" = vendor ] ||
+		fail "dpkg-buildflags: /etc/dpkg/buildflags.conf sets $f"; done
 	# The .deb from dist/debian/, its control given the maintainer and the other files' tools.
 	cp -R "$src/dist/debian" "$src/debian" && cp "$src/LICENSE" "$src/debian/copyright" &&
 		changelog deb "$maint" <"$src/CHANGELOG" >"$src/debian/changelog" &&
@@ -121,7 +124,7 @@ case ${1:-} in
 --depends) depends "$(dirname "$0")/.."; exit ;;
 --rebuild) [ $# -le 3 ] && given=$(cd "${2:-.}" && pwd) && [ -f "$given/SHA256SUMS" ] ||
 	fail "--rebuild DIR [KEYRING]: no SHA256SUMS in ${2:-DIR}"
-	keyring=${3:+$(cd "$(dirname "$3")" && pwd)/${3##*/}} ;;
+	keyring=${3:+$(realpath -e -- "$3")} || fail "--rebuild DIR KEYRING: no keyring '$3'" ;;
 '') given='' ;;
 *) fail "usage: sh dist/release.sh [--depends | --rebuild DIR [KEYRING]]" ;;
 esac
@@ -129,7 +132,7 @@ top=$(cd "$(dirname "$0")/.." && pwd) || exit 1
 key=${FIRSTSHELL_SIGNING_KEY:-} work='' partial='' pid='' stopped='' now=$(date +%s)
 stop() { stopped=1 && [ -n "$pid" ] && kill -s TERM -- "-$pid" 2>/dev/null || exit 1; }
 trap '[ -z "$work" ] || rm -rf "$work" ${partial:+"$partial"}' EXIT
-trap stop INT TERM HUP
+trap stop INT TERM HUP PIPE
 # TMPDIR as rpmbuild, dpkg and make can build in: absolute, of letters, digits, /._+- alone.
 case ${TMPDIR:-/tmp} in /*) ;; *) fail "TMPDIR is not an absolute path: '$TMPDIR'" ;; esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/firstshell-release.XXXXXX") && work=$(cd "$work" && pwd -P) &&
@@ -147,16 +150,16 @@ if [ -n "$given" ]; then
 	! grep -q "$(printf '\r')" "$given/SHA256SUMS" ||
 		fail "$given/SHA256SUMS has CRLF line ends, as sha256sum writes none: make them LF"
 	[ -n "$keyring" ] || say "signatures not checked: no KEYRING named"
-	[ -z "$keyring" ] || [ -f "$given/SHA256SUMS.asc" ] || fail "no SHA256SUMS.asc in $given"
-	for a in ${keyring:+"$given"/*.asc}; do gpgv --keyring "$keyring" "$a" "${a%.asc}" ||
-		fail "${a##*/}: not a good signature by a key of $keyring"; done
+	[ -z "$keyring" ] || gpgv --keyring "$keyring" "$given/SHA256SUMS.asc" "$given/SHA256SUMS" ||
+		fail "SHA256SUMS.asc: not a good signature by a key of $keyring"
 	(cd "$given" && sha256sum --quiet --strict -c SHA256SUMS) >&2 ||
 		fail "$given: a file SHA256SUMS lists is missing or changed (named above)"
 	sed -n 's/^[0-9a-f]\{64\} [ *]//p' "$given/SHA256SUMS" >"$work/listed"
 	say "left alone, as SHA256SUMS does not list them:" $(cd "$given" && ls |
 		grep -vxF -e SHA256SUMS -f "$work/listed" | grep -v '\.asc$')
-	maint=$(dpkg-deb -f "$given"/*.deb Maintainer) && SOURCE_DATE_EPOCH=$(sed -n \
-		's/^ SOURCE_DATE_EPOCH="\(.*\)"$/\1/p' "$given"/*.buildinfo) && from=$given &&
+	maint=$(dpkg-deb -f "$given/$(grep '\.deb$' "$work/listed")" Maintainer) &&
+		SOURCE_DATE_EPOCH=$(sed -n 's/^ SOURCE_DATE_EPOCH="\(.*\)"$/\1/p' \
+		"$given/$(grep '\.buildinfo$' "$work/listed")") && from=$given &&
 		tar -xzf "$given/$(tarname <"$work/listed")" --strip-components=1 -C "$work/head" ||
 		fail "$given: no source tarball, .deb or .buildinfo to rebuild from"
 else
@@ -165,6 +168,10 @@ else
 	# This script's checkout, whatever GIT_DIR says; trusted, whoever owns it.
 	sealed_git config --global safe.directory '*' &&
 		from=$(sealed_git -C "$top" rev-parse HEAD) || fail "not a git checkout: $top"
+	[ -z "$(sealed_git -C "$top" status --porcelain)" ] ||
+		fail "$top has uncommitted changes, which a release leaves out: commit them first"
+	[ -n "$key" ] || ! ls "$top"/release/*.asc >/dev/null 2>&1 ||
+		fail "release/ is signed: name the key (FIRSTSHELL_SIGNING_KEY), or move it away"
 	[ ! -e "$top/release" ] || [ "$(cd "$top/release" && gzip -dc "$(ls | tarname)" |
 		sealed_git get-tar-commit-id)" = "$from" ] ||
 		fail "release/ holds another commit's release: move it away first"
