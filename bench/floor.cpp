@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: ISC
-//
 // The floor of start-up cost: a program that does nothing.
 int main()
 {

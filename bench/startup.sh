@@ -6,10 +6,8 @@
 set -eu
 rounds=${ROUNDS:-5} runs=${RUNS:-100}
 [ $# -gt 0 ] || { echo "usage: sh bench/startup.sh BUILD..." >&2 && exit 2; }
-for tool in hyperfine valgrind /usr/bin/time; do
-	command -v "$tool" >/dev/null || { echo "firstshell bench: $tool is missing;" \
-		"on Debian: apt-get install hyperfine valgrind time" >&2 && exit 1; }
-done
+for tool in hyperfine valgrind /usr/bin/time; do command -v "$tool" >/dev/null || { echo \
+	"firstshell bench: no $tool (Debian: hyperfine valgrind time)" >&2 && exit 1; }; done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 instructions() {

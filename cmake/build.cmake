@@ -79,10 +79,8 @@ set(CMAKE_CXX_FLAGS "${compile} ${CMAKE_CXX_FLAGS}")
 set(CMAKE_EXE_LINKER_FLAGS "${link} ${CMAKE_EXE_LINKER_FLAGS}")
 
 # glibc's fortified calls need optimisation, and warn without it: for the configurations whose
-# flags optimise, unless the compiler or the flags given set _FORTIFY_SOURCE, or the flags
-# unset it. musl has none.
-if(FIRSTSHELL_HARDEN AND FIRSTSHELL_LIBC STREQUAL "glibc"
-	AND NOT given MATCHES "_FORTIFY_SOURCE")
+# flags optimise, unless the compiler or the flags given set or unset it. musl has none.
+if(FIRSTSHELL_HARDEN AND FIRSTSHELL_LIBC STREQUAL "glibc" AND NOT given MATCHES "_FORTIFY_SOURCE")
 	foreach(config IN LISTS configs)
 		set(CMAKE_TRY_COMPILE_CONFIGURATION ${config})
 		firstshell_check(is check_cxx_source_compiles
@@ -97,8 +95,7 @@ if(FIRSTSHELL_HARDEN AND FIRSTSHELL_LIBC STREQUAL "glibc"
 endif()
 
 # Linked dynamically, as a PIE where hardened; with FIRSTSHELL_STATIC, a program that loads
-# nothing at run time: a static PIE where the toolchain links one (address-space randomisation
-# stays), else a plain static one.
+# nothing at run time: a static PIE where the toolchain links one, else a plain static one.
 set(refuse_pie "no-pie|-fno-PIE|-static ")
 set(pie OFF)
 set(FIRSTSHELL_LINK dynamic)
@@ -128,8 +125,7 @@ elseif(FIRSTSHELL_HARDEN AND NOT given MATCHES "${refuse_pie}")
 	set(CMAKE_POSITION_INDEPENDENT_CODE ${pie})
 endif()
 
-# What the headers must show where hardened: what the flags added or given make, but for what
-# the flags given refuse.
+# What the headers must show where hardened: what the flags added or given make, but refuse.
 set(FIRSTSHELL_ELF "")
 set(refuse_relro "-z,?norelro")
 set(refuse_now "-z,?lazy")

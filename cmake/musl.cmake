@@ -2,11 +2,7 @@
 #
 # Builds firstshell against musl, for this machine's processor or for another that
 # FIRSTSHELL_ARCH names by its Debian architecture (a row of processors.cmake), whose tests
-# then run under qemu:
-#
-#   cmake -S . -B build-musl -DCMAKE_TOOLCHAIN_FILE=cmake/musl.cmake \
-#       -DFIRSTSHELL_STATIC=ON [-DFIRSTSHELL_ARCH=armhf]
-#
+# then run under qemu (-DCMAKE_TOOLCHAIN_FILE=cmake/musl.cmake [-DFIRSTSHELL_ARCH=armhf]).
 # The compiler is GCC's C driver with musl's specs, as in musl-gcc: musl's headers and no C++
 # library's, all the program needs. musl's specs link -static-pie as a dynamic program; here it
 # links a static PIE, with musl's rcrt1.o and no program interpreter.

@@ -49,8 +49,7 @@ sealed() { # WORK MAINTAINER COMMIT|GIVEN: run from the source it releases, into
 		$m !~ /[\0-\x1f\x7f]/ && @a == 1 && $a[0]->host =~ /\./ && ($m eq $a[0]->format ||
 		$m eq $a[0]->phrase . " <" . $a[0]->address . ">"))' "$maint" ||
 		fail "FIRSTSHELL_MAINTAINER is not one address, Name <address>, in UTF-8: '$maint'"
-	# The source: the commit and, version, description (the .deb's) and changelog filled in,
-	# the spec rpmbuild -tb reads.
+	# The source: the commit, and the spec rpmbuild -tb reads (from CHANGELOG and control).
 	if [ -n "$given" ]; then
 		cp "$given/${tarball##*/}" "$out/"
 	else
@@ -70,6 +69,7 @@ sealed() { # WORK MAINTAINER COMMIT|GIVEN: run from the source it releases, into
 		{ sed -n 1p "$src/dist/debian/control" && printf '%s: %s\n' Maintainer "$maint" \
 			Build-Depends-Arch "$(tools "$src")" && sed 1d "$src/dist/debian/control"
 		} >"$src/debian/control" && say "the .deb: dpkg-buildpackage ($(date +%T))" &&
+		# -j1: a .buildinfo records the parallel builds DEB_BUILD_OPTIONS asks for.
 		(cd "$src" && dpkg-buildpackage -b -j1 --no-sign) >"$work/deb.log" 2>&1 ||
 		fail "dpkg-buildpackage failed" "$work/deb.log"
 	# The .rpm, its times clamped by rpm's macros; the build ID kept from the build's path as
@@ -97,9 +97,8 @@ sealed() { # WORK MAINTAINER COMMIT|GIVEN: run from the source it releases, into
 			cmake "-DCMAKE_CROSSCOMPILING_EMULATOR=$emulator;-cpu;$cpu" . &&
 			ctest --output-on-failure); }; } >"$b.log" 2>&1 ||
 			fail "$t: its build, install or suite (-cpu ${cpu:-}) fails" "$b.log"
-		gzip -9n "$stage/share/man/man1/firstshell.1" &&
-			cp "$src/README.md" "$src/LICENSE" "$stage/" &&
-			cp /usr/share/doc/musl/copyright "$stage/LICENSE.musl" &&
+		cd "$stage" && gzip -9n share/man/man1/firstshell.1 && cp "$src/README.md" \
+			"$src/LICENSE" . && cp /usr/share/doc/musl/copyright LICENSE.musl &&
 			tar -C "$work/tar" --sort=name --owner=0 --group=0 --numeric-owner \
 				"--mtime=@$SOURCE_DATE_EPOCH" --format=gnu -cf - "$t" |
 			gzip -9n >"$out/$t.tar.gz" || exit 1
@@ -150,7 +149,7 @@ if [ -n "$given" ]; then
 	! grep -q "$(printf '\r')" "$given/SHA256SUMS" ||
 		fail "$given/SHA256SUMS has CRLF line ends, as sha256sum writes none: make them LF"
 	[ -n "$keyring" ] || say "signatures not checked: no KEYRING named"
-	[ -z "$keyring" ] || gpgv --keyring "$keyring" "$given/SHA256SUMS.asc" "$given/SHA256SUMS" ||
+	[ -z "$keyring" ] || (cd "$given" && gpgv --keyring "$keyring" SHA256SUMS.asc SHA256SUMS) ||
 		fail "SHA256SUMS.asc: not a good signature by a key of $keyring"
 	(cd "$given" && sha256sum --quiet --strict -c SHA256SUMS) >&2 ||
 		fail "$given: a file SHA256SUMS lists is missing or changed (named above)"

@@ -1,11 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 #
-# usage: configure.sh SOURCE
-#
-# Configures SOURCE as distributions and developers do, and checks that the
-# configure step does as it should, saying what it checked as each passes.
-# Needs Debian's dpkg-dev, g++-aarch64-linux-gnu and ninja-build.
+# usage: configure.sh SOURCE: configures SOURCE as distributions and developers do, and checks
+# that the configure step does as it should, saying what it checked as each passes. Needs
+# Debian's dpkg-dev, g++-aarch64-linux-gnu and ninja-build.
 
 set -u
 # The defaults are what is checked: none of the caller's compiler or flags.

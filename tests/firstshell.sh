@@ -1,12 +1,10 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 #
-# usage: firstshell.sh CASE PROGRAM [EMULATOR [ARG...]]
-#
-# Runs one case of PROGRAM (through EMULATOR and its ARGs, none with a blank) in
-# FIRSTSHELL_TEST_SHELL (sh if unset): with a list of its own over /etc/shells, in
-# a mount namespace of its own, where it can; else with the system's list, or not
-# at all (exit 77); against the other FIRSTSHELL_TEST_ variables (tests/CMakeLists.txt).
+# usage: firstshell.sh CASE PROGRAM [EMULATOR [ARG...]]: one case of PROGRAM (through EMULATOR
+# and its ARGs, none with a blank) in FIRSTSHELL_TEST_SHELL (sh if unset), with a list of its
+# own over /etc/shells in a mount namespace of its own where it can, else with the system's
+# list, or not at all (exit 77); against the other FIRSTSHELL_TEST_ variables.
 
 set -u
 unset DESTDIR
@@ -69,11 +67,10 @@ run() {
 	check $?
 }
 
-# plain FORMAT OUT: a run with no arguments, whose result the case's other runs
-# must give too. With a list of its own, FORMAT as printf(1) writes it, the run
-# must print OUT. With the system's, it must print the list's first line with a
-# path (/bin/sh if it cannot be read), or fail as for a list with none; on one
-# that the C libraries read differently (doc/firstshell.1), the case skips.
+# plain FORMAT OUT: a run with no arguments, whose result the case's other runs must give
+# too. With a list of its own, FORMAT as printf(1) writes it, it must print OUT; with the
+# system's, the list's first line with a path (/bin/sh if it cannot be read), or fail as for
+# a list with none; on one that the C libraries read differently, the case skips.
 plain() {
 	if [ "$own" = yes ]; then
 		shells "$1"

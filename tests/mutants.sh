@@ -1,14 +1,11 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 #
-# usage: mutants.sh SOURCE [CMAKE-ARG...]
-#
-# Mutation testing. Puts each fault listed below into a copy of SOURCE's
-# src/firstshell.cpp, builds it in a build configured with CMAKE-ARGs, runs
-# the whole suite on it, and reports it killed (by the cases that failed) or
-# alive. A mutant listed as equivalent (everywhere, on musl, or on glibc) must
-# live there, as a sound program; every other must die. Exits 1 unless each
-# mutant did as listed.
+# usage: mutants.sh SOURCE [CMAKE-ARG...]: puts each fault listed below into a copy of
+# SOURCE's src/firstshell.cpp, builds it as CMAKE-ARGs configure, runs the whole suite on it,
+# and reports it killed (by the cases that failed) or alive. A mutant listed as equivalent
+# (everywhere, on musl, or on glibc) must live there, as a sound program; every other must
+# die. Exits 1 unless each mutant did as listed.
 
 set -u
 src=$(CDPATH= cd -- "$1" && pwd) || exit 1
@@ -61,12 +58,10 @@ mutant filter_above "s|shell\[0\] != $q/$q|shell[0] > $q/$q|" \
 	glibc "every entry glibc gives begins with /"
 mutant filter_second_byte "s|shell\[0\] != |shell[1] != |"
 mutant filter_dropped "s| && shell\[0\] != $q/$q||"
-mutant filter_passes_over_root \
-	"s|shell\[0\] != $q/$q)|(shell[0] != $q/$q \|\| shell[1] == 0))|"
+mutant filter_passes_over_root "s|shell\[0\] != $q/$q)|(shell[0] != $q/$q \|\| shell[1] == 0))|"
 mutant loop_once "s|while ((shell|if ((shell|;s|continue;|;|" \
 	glibc "glibc's first entry is absolute"
-mutant loop_breaks "s|continue;|break;|" \
-	glibc "the loop's body never runs"
+mutant loop_breaks "s|continue;|break;|" glibc "the loop's body never runs"
 mutant loop_end_inverted "s|) != nullptr \&\&|) == nullptr \&\&|"
 mutant skips_first_entry "s|$d|& getusershell();|"
 mutant rewinds_first "s|$d|& setusershell();|" \
@@ -99,8 +94,7 @@ mutant close_dropped "s| \|\| fclose(stdout) == EOF||" \
 mutant close_only_on_error "s|EOF \|\| fclose|EOF \&\& fclose|"
 mutant close_stderr "s|fclose(stdout)|fclose(stderr)|" \
 	musl "puts writes the line out, and finds the error"
-mutant close_not_0 "s|fclose(stdout) == EOF|fclose(stdout) != 0|" \
-	always "fclose returns 0 or EOF"
+mutant close_not_0 "s|fclose(stdout) == EOF|fclose(stdout) != 0|" always "fclose returns 0 or EOF"
 mutant flush_for_close "s|fclose(stdout)|fflush(stdout)|" \
 	always "only close(2) itself failing tells them apart, which no device does here"
 mutant write_error_status_0 "s|err(1, \"write|err(0, \"write|"
