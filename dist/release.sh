@@ -169,11 +169,11 @@ else
 		from=$(sealed_git -C "$top" rev-parse HEAD) || fail "not a git checkout: $top"
 	[ -z "$(sealed_git -C "$top" status --porcelain)" ] ||
 		fail "$top has uncommitted changes, which a release leaves out: commit them first"
-	[ -n "$key" ] || ! ls "$top"/release/*.asc >/dev/null 2>&1 ||
-		fail "release/ is signed: name the key (FIRSTSHELL_SIGNING_KEY), or move it away"
 	[ ! -e "$top/release" ] || [ "$(cd "$top/release" && gzip -dc "$(ls | tarname)" |
 		sealed_git get-tar-commit-id)" = "$from" ] ||
 		fail "release/ holds another commit's release: move it away first"
+	[ -n "$key" ] || ! ls "$top"/release/*.asc >/dev/null 2>&1 ||
+		fail "release/ is signed: name the key (FIRSTSHELL_SIGNING_KEY), or move it away"
 	sealed_git clone -q --bare --shared "$top" "$work/git" &&
 		sealed_git --git-dir="$work/git" archive "$from" | tar -xf - -C "$work/head" ||
 		fail "git cannot export commit $from"
