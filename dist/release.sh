@@ -20,8 +20,8 @@ depends() {
 	echo "build-essential, $(sed -n 's/^Build-Depends: //p' "$1/dist/debian/control")," \
 		"$(tools "$1"), lintian, rpmlint, gnupg, diffoscope-minimal"
 }
-# changelog deb|rpm MAINTAINER <CHANGELOG: its entries (heads "firstshell VERSION -- DATE",
-# in RFC 2822, and items "  * ", their next lines indented 4), in the format's own words.
+# changelog deb|rpm MAINTAINER <CHANGELOG: its entries ("firstshell VERSION -- RFC 2822 DATE",
+# items "  * ", next lines indented 4) in the format's words (dch writes one entry at a time).
 changelog() {
 	m=$2 awk -v to="$1" '
 	function signed() { if (d) print (to == "deb" ? "\n -- " m "  " d "\n" : "") }
